@@ -1,0 +1,62 @@
+# Front door: make run, make test, make bench, make fuzz, make e2e, make format.
+# Every target installs what it is missing (Debian 12, as root or through sudo).
+
+JOBS      ?= 2
+BUILD     ?= build
+FUZZ_SECONDS ?= 60
+NATIVE    := $(BUILD)/native
+ASAN      := $(BUILD)/asan
+TSAN      := $(BUILD)/tsan
+WIN32     := $(BUILD)/win32
+FUZZ      := $(BUILD)/fuzz
+RENDER    := $(NATIVE)/tools/tonvarel-render
+
+.PHONY: all run test bench fuzz e2e format native asan tsan win32 \
+        test-native test-sanitizers test-reference test-win32 test-e2e \
+        deps-native deps-win32 deps-e2e clean
+
+all: native
+
+deps-native:
+	@scripts/install-deps.sh native
+deps-win32:
+	@scripts/install-deps.sh win32
+deps-e2e:
+	@scripts/install-deps.sh e2e
+
+native: deps-native
+	@cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(NATIVE) -j$(JOBS)
+
+# Unit tests again with AddressSanitizer + UndefinedBehaviorSanitizer, and the table hand-over
+# stress test under ThreadSanitizer.
+asan: deps-native
+	@cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTONVAREL_SANITIZE=address,undefined >/dev/null
+	@cmake --build $(ASAN) -j$(JOBS)
+tsan: deps-native
+	@cmake -S . -B $(TSAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTONVAREL_SANITIZE=thread >/dev/null
+	@cmake --build $(TSAN) -j$(JOBS) --target table_stress_test
+
+test-native: native
+	@ctest --test-dir $(NATIVE) --output-on-failure
+test-sanitizers: asan tsan
+	@ctest --test-dir $(ASAN) --output-on-failure
+	@$(TSAN)/tests/unit/table_stress_test --gtest_brief=1
+test-reference: native
+	@python3 tests/reference/compare.py --render $(RENDER)
+
+test: test-native test-sanitizers
+
+bench: native
+	@$(NATIVE)/bench/bench_engine
+
+# A short performance rendered by the headless renderer.
+run: native
+	@$(RENDER) tools/demo.txt --out $(BUILD)/demo.wav
+	@echo "Rendered the demo performance to $(BUILD)/demo.wav"
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,65 @@
+// The one record the voice lives in: what the window asks for, and what the streaming thread keeps.
+#pragma once
+
+#include <atomic>
+#include <bit>
+#include <cstdint>
+
+namespace tonvarel {
+
+static_assert(std::endian::native == std::endian::little, "tables and blocks are little-endian");
+
+inline constexpr uint32_t kDefaultTableLength = 44100;
+inline constexpr uint32_t kTakeCapacity = 5'292'000;  // 60 s of 16-bit mono at 44,100 Hz
+inline constexpr uint32_t kBlockFrames = 1500;
+inline constexpr uint32_t kBlockBytes = kBlockFrames * 4;  // 16-bit stereo
+
+// Fields shared by the two threads are atomics; single values need no ordering, while
+// tableReady (publishing table, tableLength and the samples) and recording (publishing the
+// reset of takeLength) are stored with release and loaded with acquire or stronger.
+struct EngineState {
+  // The active tone table: 16-bit little-endian mono samples. A 16-bit file is played where it
+  // lies in the file image, so `table` may sit at an odd address: read it byte-wise.
+  std::atomic<const uint8_t*> table{nullptr};
+  std::atomic<uint32_t> tableLength{kDefaultTableLength};
+  std::atomic<bool> tableReady{false};
+
+  // Parameters, written by the window.
+  std::atomic<bool> gate{false};
+  std::atomic<bool> phaseReset{false};  // set by the window, cleared by the frame that serves it
+  std::atomic<float> targetPitch{440.0f};
+  std::atomic<float> vibratoDepth{0.000001f};
+
+  // Voice state, kept by the streaming thread alone.
+  float phase = 0.0f;
+  float currentPitch = 440.0f;
+  float previousPitch = 440.0f;
+  float rampPitch = 440.0f;
+  float lfoValue = 0.0f;
+  float lfoStep = 0.005f;
+  int32_t lfoCounter = 500;
+
+  // The take: the window opens and closes it, the streaming thread appends to it.
+  std::atomic<bool> recording{false};
+  std::atomic<uint32_t> takeLength{0};
+  uint8_t* takeBuffer = nullptr;
+
+  // Mouse buttons as the pad last saw them.
+  std::atomic<bool> leftHeld{false};
+  std::atomic<bool> rightHeld{false};
+
+  // Table storage owned by the engine; `table` points into one of these once the default exists.
+  int16_t* defaultTable = nullptr;
+  uint8_t* fileImage = nullptr;
+  int16_t* widenedTable = nullptr;
+  int16_t* mixdownTable = nullptr;
+
+  // Odd while renderBlock runs. Lets the window wait out a block that may have seen the old
+  // table before it releases that table's storage.
+  std::atomic<uint32_t> renderSequence{0};
+};
+
+// The process-wide instance the window, the streaming thread and the file commands share.
+extern EngineState engine;
+
+}  // namespace tonvarel

@@ -1,0 +1,408 @@
+#!/usr/bin/env python3
+"""Writes a corpus of renderer scripts and WAV files for checking tonvarel-render.
+
+    make_cases.py OUTDIR
+
+The corpus is the same on every run (fixed seed).  OUTDIR receives:
+  wav/            input files for the load command, good and broken
+  scripts/NAME.txt  one script per case
+  saves/NAME/     where the case's save commands write; some hold files or directories that
+                  must exist before the case runs (they are created here)
+  cases.json      the list of cases: name, script, save root, and for refused scripts the
+                  line the refusal must name
+All paths inside the scripts are absolute paths inside OUTDIR.
+"""
+
+import json
+import os
+import random
+import shutil
+import struct
+import sys
+from array import array
+
+SEED = 20240611
+LITTLE = sys.byteorder == "little"
+
+# client positions: the pad's offset (x, y) lies at (x + 64, y + 64)
+
+
+def pos(x, y):
+    return "%d %d" % (x + 64, y + 64)
+
+
+# ---------------------------------------------------------------------------
+# WAV building
+
+def chunk(ident, payload, size=None):
+    """A chunk; size overrides the declared size (to lie about it)."""
+    return ident + struct.pack("<I", len(payload) if size is None else size) + payload
+
+
+def fmt_payload(channels, rate, bits, tag=1, extra=b""):
+    align = channels * bits // 8
+    return struct.pack("<HHIIHH", tag, channels, rate, (rate * align) & 0xFFFFFFFF, align & 0xFFFF, bits) + extra
+
+
+def riff(body, size=None):
+    return b"RIFF" + struct.pack("<I", len(body) + 4 if size is None else size) + b"WAVE" + body
+
+
+def wav(channels, rate, bits, data, tag=1):
+    return riff(chunk(b"fmt ", fmt_payload(channels, rate, bits, tag)) + chunk(b"data", data))
+
+
+def pcm16(samples):
+    a = array("h", samples)
+    if not LITTLE:
+        a.byteswap()
+    return a.tobytes()
+
+
+def wav_files(rng):
+    """name -> bytes."""
+    f = {}
+    noise16 = [rng.randint(-32768, 32767) for _ in range(3001)]
+    saw = [(i * 737) % 20000 - 10000 for i in range(1000)]
+    bytes8 = bytes(rng.randint(0, 255) for _ in range(2001))
+
+    f["m16.wav"] = wav(1, 44100, 16, pcm16(saw))
+    f["m8.wav"] = wav(1, 44100, 8, bytes8)
+    f["m8_ends.wav"] = wav(1, 44100, 8, bytes([0, 128, 255, 1, 127, 129] * 50))
+    f["s16.wav"] = wav(2, 44100, 16, pcm16(noise16))            # 3001 samples: one unpaired
+    f["s16_pairs.wav"] = wav(2, 44100, 16, pcm16([-3, 0, 3, 0, -32768, -32768, 32767, 32767,
+                                                  -1, 0, 1, 0, -5, 2, 5, -2] * 40))
+    f["s8.wav"] = wav(2, 44100, 8, bytes8[:701])                 # odd byte count
+    f["m16_22050.wav"] = wav(1, 22050, 16, pcm16(saw))
+    f["m8_11025.wav"] = wav(1, 11025, 8, bytes8[:999])
+    f["rate_ffffffff.wav"] = wav(1, 0xFFFFFFFF, 16, pcm16(saw[:100]))
+    f["rate_80000000.wav"] = wav(1, 0x80000000, 16, pcm16(saw[:100]))
+    f["rate_0.wav"] = wav(2, 0, 8, bytes8[:64])
+    f["ch3.wav"] = wav(3, 44100, 16, pcm16(noise16[:300]))
+    f["ch0.wav"] = wav(0, 44100, 16, pcm16(noise16[:300]))
+    f["bits24.wav"] = wav(1, 44100, 24, bytes(rng.randint(0, 255) for _ in range(300)))
+    f["bits12.wav"] = wav(1, 22050, 12, pcm16(saw[:100]))       # format refused before the rate
+    f["tag3_16.wav"] = wav(1, 44100, 16, pcm16(saw[:500]), tag=3)
+    f["tagfffe_16.wav"] = wav(2, 44100, 16, pcm16(noise16[:800]), tag=0xFFFE)
+    # chunk layout
+    f["list_before.wav"] = riff(chunk(b"LIST", b"INFOISFT" + struct.pack("<I", 6) + b"abcde\0")
+                                + chunk(b"fmt ", fmt_payload(1, 44100, 16))
+                                + chunk(b"LIST", b"INFOICMT" + struct.pack("<I", 4) + b"xyz\0")
+                                + chunk(b"data", pcm16(saw[:600]))
+                                + chunk(b"smpl", bytes(36)))
+    f["odd_before_fmt.wav"] = riff(chunk(b"junk", b"abc") + b"\0"
+                                   + chunk(b"fmt ", fmt_payload(1, 44100, 16))
+                                   + chunk(b"data", pcm16(saw[:400])))
+    f["odd_before_data.wav"] = riff(chunk(b"fmt ", fmt_payload(1, 44100, 16))
+                                    + chunk(b"junk", b"abcde") + b"\0"
+                                    + chunk(b"data", pcm16(saw[:400])))
+    # an odd fmt size without a pad byte puts the data at an odd offset (45)
+    f["data_odd_offset.wav"] = riff(chunk(b"fmt ", fmt_payload(1, 44100, 16) + b"\x07")
+                                    + chunk(b"data", pcm16(noise16[:777])))
+    f["data_odd_offset_s16.wav"] = riff(chunk(b"fmt ", fmt_payload(2, 44100, 16, extra=b"\0"))
+                                        + chunk(b"data", pcm16(noise16[:1001])))
+    # fmt declared too short: the fields are read past it anyway
+    f["fmt_size14.wav"] = riff(chunk(b"fmt ", fmt_payload(1, 44100, 16)[:14])
+                               + chunk(b"data", pcm16(saw[:100])))
+    f["fmt_size0.wav"] = riff(chunk(b"fmt ", b"", size=0) + fmt_payload(1, 44100, 16)
+                              + chunk(b"data", pcm16(saw[:100])))
+    good = wav(1, 44100, 16, pcm16(saw))
+    f["truncated_data.wav"] = good[:44 + 301]                    # data size says 2000, 301 present
+    f["truncated_in_fmt.wav"] = good[:20 + 10]                   # only 10 bytes of fmt present
+    f["truncated_fmt15.wav"] = good[:20 + 15]
+    f["truncated_fmt16.wav"] = good[:20 + 16]                    # format complete, no data header
+    f["truncated_data_header.wav"] = good[:36 + 5]
+    f["riff_size_small.wav"] = riff(chunk(b"fmt ", fmt_payload(1, 44100, 16))
+                                    + chunk(b"data", pcm16(saw[:300])), size=4 + 24)
+    f["riff_size_large.wav"] = riff(chunk(b"fmt ", fmt_payload(1, 44100, 16))
+                                    + chunk(b"data", pcm16(saw[:300])), size=1000000)
+    f["riff_size_ffffffff.wav"] = riff(chunk(b"fmt ", fmt_payload(1, 44100, 16))
+                                       + chunk(b"data", pcm16(saw[:300])), size=0xFFFFFFFF)
+    f["riff_size_7.wav"] = riff(chunk(b"fmt ", fmt_payload(1, 44100, 16))
+                                + chunk(b"data", pcm16(saw[:300])), size=7)
+    f["riff_size_8.wav"] = riff(chunk(b"fmt ", fmt_payload(1, 44100, 16))
+                                + chunk(b"data", pcm16(saw[:300])), size=8)
+    f["riff_size_0.wav"] = riff(chunk(b"fmt ", fmt_payload(1, 44100, 16))
+                                + chunk(b"data", pcm16(saw[:300])), size=0)
+    # a chunk size that carries the position past 4 GiB: positions must not wrap
+    f["huge_chunk.wav"] = riff(chunk(b"fmt ", fmt_payload(1, 44100, 16))
+                               + chunk(b"LIST", b"", size=0xFFFFFF00)
+                               + chunk(b"data", pcm16(saw[:300])), size=0xFFFFFFF0)
+    f["data_size_ffffffff.wav"] = riff(chunk(b"fmt ", fmt_payload(1, 44100, 16))
+                                       + chunk(b"data", pcm16(saw[:300]), size=0xFFFFFFFF))
+    f["data_lying_small.wav"] = riff(chunk(b"fmt ", fmt_payload(1, 44100, 16))
+                                     + chunk(b"data", pcm16(saw[:300]), size=101))
+    f["no_data.wav"] = riff(chunk(b"fmt ", fmt_payload(1, 44100, 16)) + chunk(b"LIST", b"INFO"))
+    f["no_fmt.wav"] = riff(chunk(b"data", pcm16(saw[:300])))
+    # data that yields few or no samples
+    f["empty_data.wav"] = wav(1, 44100, 16, b"")
+    f["m16_1byte.wav"] = wav(1, 44100, 16, b"\x34")
+    f["m16_2byte.wav"] = wav(1, 44100, 16, pcm16([-1234]))
+    f["m8_1byte.wav"] = wav(1, 44100, 8, b"\xc0")
+    f["s16_3byte.wav"] = wav(2, 44100, 16, b"\x01\x02\x03")
+    f["s8_1byte.wav"] = wav(2, 44100, 8, b"\xff")
+    f["s8_2byte.wav"] = wav(2, 44100, 8, b"\x00\xff")
+    # not a usable RIFF at all
+    f["short_3.wav"] = b"RIF"
+    f["short_6.wav"] = b"RIFF\x10\x00"
+    f["short_11.wav"] = b"RIFF\x24\x00\x00\x00WAV"
+    f["just_riff_wave.wav"] = b"RIFF\x04\x00\x00\x00WAVE"
+    f["rifx.wav"] = b"RIFX" + good[4:]
+    f["not_wave.wav"] = b"RIFF" + good[4:8] + b"AVI " + good[12:]
+    f["text.wav"] = b"this is not a sound file at all\n"
+    f["zero_size.wav"] = b""
+    # a long table: the phase climbs past 2^22, where its spacing is half a sample
+    long_n = (1 << 22) + 60000
+    ramp = array("h", bytes(2 * long_n))
+    for i in range(0, long_n, 4096):
+        ramp[i] = (i >> 12) % 30000
+    f["long.wav"] = wav(1, 44100, 16, ramp.tobytes() if LITTLE else pcm16(ramp))
+    return f
+
+
+# ---------------------------------------------------------------------------
+# scripts
+
+
+class Cases:
+    def __init__(self, root):
+        self.root = root
+        self.items = []
+
+    def wavp(self, name):
+        return os.path.join(self.root, "wav", name)
+
+    def add(self, name, lines, fixtures=(), bad_line=None):
+        """fixtures: ('dir', rel) or ('file', rel, size) made in the save root beforehand."""
+        save_root = os.path.join(self.root, "saves", name)
+        text = "\n".join(l.replace("@SAVE@", save_root) for l in lines) + "\n"
+        self.items.append({"name": name, "text": text, "save_root": save_root,
+                           "fixtures": list(fixtures), "bad_line": bad_line})
+
+
+def play(p, blocks):
+    return ["ldown %s" % p, "render %d" % blocks, "lup %s" % p]
+
+
+def build_cases(c, rng):
+    # pitch and vibrato
+    c.add("plain_440", ["render 2", "ldown " + pos(0 + 30, 128), "render 12", "lup 0 0",
+                        "render 3"])
+    c.add("vibrato_128", ["ldown " + pos(128, 128), "render 20", "lup " + pos(128, 128),
+                          "render 2", "save @SAVE@/take.wav"])
+    c.add("full_vibrato", ["ldown " + pos(255, 128), "render 8", "move " + pos(255, 1),
+                           "render 6", "move " + pos(255, 255), "render 8",
+                           "move " + pos(65, 40), "render 4", "lup 0 0"])
+    up = ["ldown " + pos(40, 250)]
+    for k in range(60):
+        up += ["move " + pos(40 + k * 3, 250 - k * 4), "render 1"]
+    c.add("bend_up", up + ["lup 0 0", "save @SAVE@/bend.wav"])
+    down = ["ldown " + pos(200, 2)]
+    for k in range(50):
+        down += ["move " + pos(200, 2 + k * k // 10), "render 1"]
+    c.add("bend_down", down + ["render 2", "lup 0 0"])
+    wiggle = ["ldown " + pos(64, 128)]
+    for k in range(80):
+        wiggle += ["move " + pos(rng.randint(1, 255), rng.randint(1, 255)),
+                   "render %d" % rng.randint(0, 2)]
+    c.add("random_moves", wiggle + ["lup 0 0", "save @SAVE@/w.wav"])
+    c.add("largest_jump_down", ["ldown " + pos(30, 1), "render 3", "move " + pos(30, 255),
+                                "render 3", "move " + pos(30, 1), "render 2",
+                                "move " + pos(255, 255), "render 3", "lup 0 0"])
+    c.add("largest_jump_vibrato", ["render 1", "ldown " + pos(255, 1), "render 2",
+                                   "move " + pos(255, 255), "render 4", "lup 0 0"])
+    c.add("step_440_880", ["ldown " + pos(10, 128), "render 3", "move " + pos(10, 64),
+                           "render 3", "lup 0 0"])
+    # pad borders and moves
+    c.add("borders", ["ldown " + pos(0, 128), "render 2", "lup 0 0",
+                      "ldown " + pos(256, 128), "render 2", "lup 0 0",
+                      "ldown " + pos(128, 0), "render 1", "lup 0 0",
+                      "ldown " + pos(128, 256), "render 1", "lup 0 0",
+                      "ldown -1 -1", "render 1", "lup -1 -1",
+                      "ldown -32768 65535", "render 1", "lup 65535 -32768",
+                      "save @SAVE@/none.wav",
+                      "ldown " + pos(255, 255), "render 2", "lup 0 0",
+                      "ldown " + pos(1, 1), "render 2", "lup 0 0",
+                      "ldown " + pos(255, 1), "render 1", "lup 0 0",
+                      "save @SAVE@/last.wav"])
+    c.add("moves_without_button", ["move " + pos(200, 30), "render 2", "move " + pos(0, 30),
+                                   "move " + pos(100, 300), "render 2",
+                                   "ldown " + pos(20, 128), "render 2",
+                                   "move " + pos(300, 20), "render 1",
+                                   "move " + pos(150, 200), "render 2", "lup 0 0",
+                                   "move " + pos(10, 10), "render 2", "ldown " + pos(0, 0),
+                                   "render 2", "lup 0 0"])
+    c.add("press_outside_while_held", ["ldown " + pos(100, 100), "render 3",
+                                       "ldown 10 10", "render 3", "lup 500 500", "render 1",
+                                       "save @SAVE@/t.wav"])
+    c.add("double_press", ["ldown " + pos(100, 100), "render 3", "ldown " + pos(100, 50),
+                           "render 3", "lup 0 0", "render 1", "save @SAVE@/t.wav",
+                           "ldown " + pos(100, 200), "render 2", "lup 0 0",
+                           "save @SAVE@/t2.wav"])
+    # takes
+    c.add("right_held_take", ["rdown 0 0", "ldown " + pos(30, 128), "render 5", "lup 0 0",
+                              "render 3", "ldown " + pos(90, 64), "render 4", "lup 0 0",
+                              "render 2", "ldown " + pos(200, 180), "render 3",
+                              "rup 0 0", "render 2", "lup 0 0", "render 2",
+                              "save @SAVE@/take.wav", "render 3", "save @SAVE@/again.wav"])
+    c.add("right_released_first", ["ldown " + pos(30, 128), "rdown 0 0", "render 2",
+                                   "rup 0 0", "render 2", "lup 0 0", "render 2",
+                                   "rdown 1 1", "rup 1 1", "render 1", "save @SAVE@/t.wav"])
+    c.add("take_wraps", ["ldown " + pos(40, 100), "render 1800", "lup 0 0",
+                         "save @SAVE@/wrapped.wav"])
+    c.add("take_exactly_60s", ["ldown " + pos(40, 100), "render 1764", "lup 0 0",
+                               "save @SAVE@/nothing.wav", "render 1"])
+    c.add("right_held_wrap", ["rdown 0 0", "ldown " + pos(140, 90), "render 900", "lup 0 0",
+                              "render 700", "ldown " + pos(10, 20), "render 300",
+                              "lup 0 0", "rup 0 0", "save @SAVE@/w.wav"])
+    # saving
+    c.add("save_nested_dirs", play(pos(120, 120), 3)
+          + ["save @SAVE@/new1/new2/take.wav", "save @SAVE@/new1/take2.wav",
+             "save @SAVE@/a b/c d/e f.wav   "])
+    c.add("save_twice", play(pos(60, 160), 2) + ["save @SAVE@/one.wav", "save @SAVE@/one.wav",
+                                                 "save @SAVE@/two.wav"])
+    c.add("save_replaces", play(pos(60, 160), 1) + ["save @SAVE@/existing.wav"],
+          fixtures=[("file", "existing.wav", 20000)])
+    c.add("save_empty", ["save @SAVE@/empty.wav", "ldown 0 0", "render 2", "lup 0 0",
+                         "save @SAVE@/empty2.wav", "rdown 0 0", "render 1", "rup 0 0",
+                         "save @SAVE@/empty3.wav"])
+    c.add("save_fails", play(pos(60, 160), 1)
+          + ["save @SAVE@/isdir.wav", "save @SAVE@/blocker/sub/t.wav",
+             "save @SAVE@/ok.wav"],
+          fixtures=[("dir", "isdir.wav"), ("file", "blocker", 10)])
+    c.add("save_while_recording", ["ldown " + pos(80, 80), "render 2", "save @SAVE@/a.wav",
+                                   "render 2", "save @SAVE@/b.wav", "lup 0 0"])
+    # loading
+    loadables = ["m16.wav", "m8.wav", "m8_ends.wav", "s16.wav", "s16_pairs.wav", "s8.wav",
+                 "m16_22050.wav", "m8_11025.wav", "rate_ffffffff.wav", "rate_80000000.wav",
+                 "rate_0.wav", "ch3.wav", "ch0.wav", "bits24.wav", "bits12.wav", "tag3_16.wav",
+                 "tagfffe_16.wav", "list_before.wav", "odd_before_fmt.wav",
+                 "odd_before_data.wav", "data_odd_offset.wav", "data_odd_offset_s16.wav",
+                 "fmt_size14.wav", "fmt_size0.wav", "truncated_data.wav",
+                 "truncated_in_fmt.wav", "truncated_fmt15.wav", "truncated_fmt16.wav",
+                 "truncated_data_header.wav", "riff_size_small.wav", "riff_size_large.wav",
+                 "riff_size_ffffffff.wav", "riff_size_7.wav", "riff_size_8.wav",
+                 "riff_size_0.wav", "huge_chunk.wav", "data_size_ffffffff.wav",
+                 "data_lying_small.wav", "no_data.wav", "no_fmt.wav", "empty_data.wav",
+                 "m16_1byte.wav", "m16_2byte.wav", "m8_1byte.wav", "s16_3byte.wav",
+                 "s8_1byte.wav", "s8_2byte.wav", "short_3.wav", "short_6.wav",
+                 "short_11.wav", "just_riff_wave.wav", "rifx.wav", "not_wave.wav",
+                 "text.wav", "zero_size.wav"]
+    for name in loadables:
+        # Start from a table that is not the default one, so that "previous table stays"
+        # and "default table comes back" sound different.
+        lines = ["load " + c.wavp("m8.wav"), "ldown " + pos(100, 128), "render 1",
+                 "load " + c.wavp(name), "render 2"]
+        for x, y in ((0, 128), (100, 64), (255, 200), (30, 1)):
+            lines += ["move " + pos(x, y), "render 2"]
+        lines += ["lup 0 0", "render 1", "save @SAVE@/take.wav"]
+        c.add("load_" + name[:-4], lines)
+    c.add("load_long_table", ["load " + c.wavp("long.wav"), "ldown " + pos(10, 1), "render 24",
+                              "move " + pos(10, 255), "render 6", "move " + pos(10, 200),
+                              "render 3", "move " + pos(255, 255), "render 3", "lup 0 0"])
+    c.add("load_missing", ["ldown " + pos(10, 128), "render 1",
+                           "load " + c.wavp("does_not_exist.wav"), "render 2",
+                           "load " + c.wavp("s16.wav"), "render 1",
+                           "load " + c.wavp("nowhere/also_missing.wav"), "render 2",
+                           "load " + c.wavp(""), "render 1", "lup 0 0"])
+    c.add("load_empty_keeps_table", ["load " + c.wavp("s8.wav"), "ldown " + pos(10, 128),
+                                     "render 1", "load " + c.wavp("zero_size.wav"), "render 2",
+                                     "lup 0 0"])
+    c.add("load_then_save", ["load " + c.wavp("s16_pairs.wav"), "ldown " + pos(0, 128),
+                             "render 2", "lup 0 0", "save @SAVE@/pairs.wav",
+                             "load " + c.wavp("data_odd_offset.wav"),
+                             "ldown " + pos(70, 100), "render 2", "lup 0 0",
+                             "save @SAVE@/odd.wav"])
+    c.add("load_during_note", ["ldown " + pos(150, 128), "render 2",
+                               "load " + c.wavp("m16.wav"), "render 2",
+                               "load " + c.wavp("bits24.wav"), "render 2",
+                               "load " + c.wavp("empty_data.wav"), "render 3",
+                               "load " + c.wavp("m8_1byte.wav"), "render 2", "lup 0 0",
+                               "save @SAVE@/t.wav"])
+    c.add("load_every_warning", ["load " + c.wavp(n) for n in
+                                 ("m16_22050.wav", "ch3.wav", "short_3.wav", "short_11.wav",
+                                  "no_fmt.wav", "no_data.wav", "rate_80000000.wav",
+                                  "bits12.wav", "truncated_in_fmt.wav", "m16.wav")]
+          + play(pos(5, 128), 2))
+    # script syntax that is accepted
+    c.add("syntax_ok", ["# a comment", "", "   ", "  # indented comment",
+                        "ldown\t%d\t\t%d" % (164, 192), "  render   2  ", "move 0164 0100\r",
+                        "render 1\t", "lup -0 -0", "\t render 0", "save   @SAVE@/t t.wav \t"])
+    c.add("empty_script", ["# nothing but a comment"])
+
+    # refused scripts: (lines, number of the line that must be named)
+    bad = {
+        "bad_unknown": (["render 1", "jump 1 2"], 2),
+        "bad_case": (["Move 100 100"], 1),
+        "bad_missing_arg": (["# c", "", "move 100"], 3),
+        "bad_extra_arg": (["move 100 100 100"], 1),
+        "bad_letters": (["ldown 1x 100"], 1),
+        "bad_float": (["render 1.5"], 1),
+        "bad_x_range": (["render 1", "move 65536 100"], 2),
+        "bad_y_range": (["rdown 100 -32769"], 1),
+        "bad_negative_render": (["ldown 100 100", "render 2", "render -1"], 3),
+        "bad_render_missing": (["render"], 1),
+        "bad_render_extra": (["render 1 2"], 1),
+        "bad_comment_after": (["render 1 # one block"], 1),
+        "bad_load_no_path": (["render 1", "load", "render 1"], 2),
+        "bad_save_blank_path": (["save   \t "], 1),
+        "bad_path_too_long": (["render 1", "save /" + "p" * 259], 2),
+        "bad_stream_too_long": (["ldown 100 100", "render 3", "render 715825"], 3),
+        "bad_huge_render": (["render 99999999999999999999999"], 1),
+        "bad_plus_sign": (["move +100 100"], 1),
+    }
+    for name, (lines, line_no) in bad.items():
+        c.add(name, lines, bad_line=line_no)
+    # the longest path accepted: 259 bytes
+    longest = os.path.join(c.root, "saves", "path_259")
+    tail = "/" + "q" * (259 - len(longest) - 1 - 4) + ".wav"
+    if len(longest + tail) == 259:
+        c.add("path_259", play(pos(60, 160), 1) + ["save " + longest + tail])
+
+
+def make_fixtures(save_root, fixtures):
+    os.makedirs(save_root, exist_ok=True)
+    for fx in fixtures:
+        p = os.path.join(save_root, fx[1])
+        if fx[0] == "dir":
+            os.makedirs(p, exist_ok=True)
+        else:
+            with open(p, "wb") as f:
+                f.write(bytes((i * 7) & 0xFF for i in range(fx[2])))
+
+
+def generate(root):
+    root = os.path.abspath(root)
+    rng = random.Random(SEED)
+    for sub in ("wav", "scripts", "saves"):
+        shutil.rmtree(os.path.join(root, sub), ignore_errors=True)
+        os.makedirs(os.path.join(root, sub))
+    for name, data in wav_files(rng).items():
+        with open(os.path.join(root, "wav", name), "wb") as f:
+            f.write(data)
+    c = Cases(root)
+    build_cases(c, rng)
+    index = []
+    for item in c.items:
+        script = os.path.join(root, "scripts", item["name"] + ".txt")
+        with open(script, "w", encoding="utf-8", newline="") as f:
+            f.write(item["text"])
+        make_fixtures(item["save_root"], item["fixtures"])
+        index.append({"name": item["name"], "script": script, "save_root": item["save_root"],
+                      "fixtures": item["fixtures"], "bad_line": item["bad_line"]})
+    with open(os.path.join(root, "cases.json"), "w") as f:
+        json.dump({"root": root, "cases": index}, f, indent=1)
+    return index
+
+
+def main(argv):
+    if len(argv) != 1:
+        sys.stderr.write("usage: make_cases.py OUTDIR\n")
+        return 2
+    index = generate(argv[0])
+    print("%d cases in %s" % (len(index), os.path.abspath(argv[0])))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

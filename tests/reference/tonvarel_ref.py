@@ -1,0 +1,760 @@
+#!/usr/bin/env python3
+"""Reference model of the headless renderer, written to check tonvarel-render bit for bit.
+
+    tonvarel_ref.py SCRIPT --out STREAM.wav
+
+Plain Python 3, standard library only.  Every value the engine keeps as a 32-bit float is
+rounded to binary32 (round to nearest, ties to even) exactly where the engine rounds; every
+other intermediate is a Python float, i.e. an IEEE double, evaluated left to right.
+
+Speed: the triangle oscillator never depends on anything else, so its values are computed
+once and reused through their period; the phase increments of a block depend only on the two
+pitches of the block, the depth and where the block falls in the oscillator's period, so they
+are computed for a whole block at once (binary32 rounding of whole arrays through
+array('f')) and cached.  Only the phase walk itself runs frame by frame.
+"""
+
+import errno
+import os
+import re
+import stat
+import struct
+import sys
+from array import array
+
+SAMPLE_RATE = 44100
+FRAMES_PER_BLOCK = 1500
+BLOCK_BYTES = 6000
+TAKE_CAPACITY = 5292000                     # bytes: 60 s of 16-bit mono
+TAKE_SAMPLES = TAKE_CAPACITY // 2
+DEFAULT_TABLE_LENGTH = 44100
+STREAM_DATA_LIMIT = 0xFFFFFFFF - 36         # largest data size the stream header can state
+PATH_MAX_BYTES = 259
+PAD_ORIGIN = 64
+LITTLE = sys.byteorder == "little"
+
+_F32 = struct.Struct("<f")
+
+
+def f32(x):
+    """Round a double to the nearest binary32 value (ties to even)."""
+    return _F32.unpack(_F32.pack(x))[0]
+
+
+def f32_list(values):
+    """Round a whole list of doubles to binary32; the C cast behind array('f') rounds to nearest even."""
+    return array("f", values).tolist()
+
+
+def s16(v):
+    v &= 0xFFFF
+    return v - 0x10000 if v & 0x8000 else v
+
+
+def u32(v):
+    return v & 0xFFFFFFFF
+
+
+def le16(b, p):
+    return b[p] | (b[p + 1] << 8)
+
+
+def le32(b, p):
+    return b[p] | (b[p + 1] << 8) | (b[p + 2] << 16) | (b[p + 3] << 24)
+
+
+def samples_to_bytes(samples):
+    a = array("h", samples)
+    if not LITTLE:
+        a.byteswap()
+    return a.tobytes()
+
+
+# ---------------------------------------------------------------------------
+# The triangle oscillator.  Its state after g frames is fully determined by g, so the whole
+# trajectory is computed once: a prefix (the first rise starts from exactly 0.0 and differs from
+# later rises in the last bits) followed by one period, found by watching for a repeated state.
+
+LFO_STEP0 = f32(0.005)
+
+
+class Oscillator:
+    def __init__(self):
+        value, step, counter = 0.0, LFO_STEP0, 500
+        states = [(value, step, counter)]
+        seen = {states[0]: 0}
+        while True:
+            counter += 1
+            value = f32(value + step)
+            if counter >= 1000:
+                counter = 0
+                step = -step
+            st = (value, step, counter)
+            g = len(states)
+            states.append(st)
+            if st in seen:
+                self.cycle_start = seen[st]
+                self.period = g - self.cycle_start
+                break
+            seen[st] = g
+        # Enough states so that any block starting at a canonical position has all its values.
+        need = self.cycle_start + self.period + FRAMES_PER_BLOCK + 1
+        while len(states) < need:
+            states.append(states[len(states) - self.period])
+        self.states = states
+        # values[g] is lfoValue as frame g (0-based) uses it, i.e. after its own step 2.
+        self.values = [s[0] for s in states[1:]]
+
+    def canonical(self, g):
+        """Index with the same future as frame count g."""
+        if g < self.cycle_start:
+            return g
+        return self.cycle_start + (g - self.cycle_start) % self.period
+
+    def state_after(self, g):
+        return self.states[self.canonical(g)]
+
+
+OSC = Oscillator()
+
+
+def build_default_table():
+    """One second of a 440 Hz square wave of amplitude 1000, from an integer accumulator."""
+    table = array("h", bytes(2 * DEFAULT_TABLE_LENGTH))
+    value, acc = 1000, 0
+    for i in range(DEFAULT_TABLE_LENGTH):
+        table[i] = value
+        acc += 880
+        if acc >= 44100:
+            acc -= 44100
+            value = -value
+    return table
+
+
+DEFAULT_TABLE = build_default_table()
+
+
+# ---------------------------------------------------------------------------
+
+class Engine:
+    """The engine record, its voice, its block renderer and its take recorder."""
+
+    CACHE_LIMIT = 256
+
+    def __init__(self, build_default=True):
+        # Written by the pad and the importer.
+        self.table = None
+        self.tableLength = DEFAULT_TABLE_LENGTH
+        self.tableReady = False
+        self.gate = False
+        self.phaseReset = False
+        self.targetPitch = 440.0
+        self.vibratoDepth = f32(0.000001)
+        self.leftHeld = False
+        self.rightHeld = False
+        self.recording = False
+        # Kept by the renderer.
+        self.phase = 0.0
+        self.currentPitch = 440.0
+        self.previousPitch = 440.0
+        self.rampPitch = 440.0
+        self.framesRendered = 0          # drives the oscillator (see Oscillator)
+        # The take.
+        self.takeLength = 0              # bytes
+        self.takeBuffer = array("h", bytes(TAKE_CAPACITY))
+        self._ramps = {}
+        self._incs = {}
+        self._cell = memoryview(bytearray(4)).cast("f")
+        if build_default:
+            self.buildDefaultTable()
+
+    # oscillator fields, derived from the frame count
+    @property
+    def lfoValue(self):
+        return OSC.state_after(self.framesRendered)[0]
+
+    @property
+    def lfoStep(self):
+        return OSC.state_after(self.framesRendered)[1]
+
+    @property
+    def lfoCounter(self):
+        return OSC.state_after(self.framesRendered)[2]
+
+    # tone tables
+    def buildDefaultTable(self):
+        self.table = DEFAULT_TABLE
+        self.tableReady = True
+
+    def useDefaultTable(self):
+        self.table = DEFAULT_TABLE
+        self.tableLength = DEFAULT_TABLE_LENGTH
+
+    # take recorder
+    def openTakeIfIdle(self):
+        if not self.recording:
+            self.takeLength = 0
+            self.recording = True
+
+    def closeTakeUnless(self, other_held):
+        if not other_held:
+            self.recording = False
+
+    def takeBytes(self):
+        a = self.takeBuffer[: self.takeLength // 2]
+        if not LITTLE:
+            a.byteswap()
+        return a.tobytes()
+
+    def _append_take(self, samples):
+        buf = self.takeBuffer
+        pos = self.takeLength // 2
+        i = 0
+        n = len(samples)
+        while i < n:
+            room = TAKE_SAMPLES - pos
+            k = min(room, n - i)
+            buf[pos:pos + k] = array("h", samples[i:i + k])
+            pos += k
+            i += k
+            if pos >= TAKE_SAMPLES:
+                pos = 0
+        self.takeLength = pos * 2
+
+    # voice
+    def _ramp(self, cp, pp):
+        key = (cp, pp)
+        r = self._ramps.get(key)
+        if r is None:
+            if len(self._ramps) >= self.CACHE_LIMIT:
+                self._ramps.clear()
+            r = f32_list([cp - (pp - cp) * o / BLOCK_BYTES for o in range(0, BLOCK_BYTES, 4)])
+            self._ramps[key] = r
+        return r
+
+    def _increments(self, cp, pp, depth, c):
+        key = (cp, pp, depth, c)
+        incs = self._incs.get(key)
+        if incs is None:
+            if len(self._incs) >= self.CACHE_LIMIT:
+                self._incs.clear()
+            lfo = OSC.values[c:c + FRAMES_PER_BLOCK]
+            ramp = self._ramp(cp, pp)
+            a = f32_list([v * depth * cp for v in lfo])
+            b = f32_list([x + r for x, r in zip(a, ramp)])
+            incs = f32_list([x / 440.0 for x in b])
+            self._incs[key] = incs
+        return incs
+
+    def renderBlock(self):
+        """Render one block; returns the 1,500 left samples (the right ones are the same)."""
+        self.previousPitch = self.currentPitch
+        self.currentPitch = self.targetPitch
+        cp, pp = self.currentPitch, self.previousPitch
+        incs = self._increments(cp, pp, self.vibratoDepth, OSC.canonical(self.framesRendered))
+
+        cell = self._cell
+        ph = self.phase
+        if self.phaseReset:
+            ph = 0.0
+            self.phaseReset = False
+        length = self.tableLength
+        tbl = self.table
+        reading = self.gate and self.tableReady and tbl is not None and length > 0
+        out = None
+        if length > 0:
+            lf = float(length)
+            if reading:
+                out = []
+                ap = out.append
+                for inc in incs:
+                    cell[0] = ph + inc
+                    ph = cell[0]
+                    if not ph < lf or ph < 0.0:
+                        ph = self._wrap(ph, lf)
+                    ap(tbl[int(ph)])
+            else:
+                for inc in incs:
+                    cell[0] = ph + inc
+                    ph = cell[0]
+                    if not ph < lf or ph < 0.0:
+                        ph = self._wrap(ph, lf)
+        else:
+            # Nothing to wrap against and nothing to read: silence, the phase still runs.
+            for inc in incs:
+                cell[0] = ph + inc
+                ph = cell[0]
+        self.phase = ph
+        self.rampPitch = self._ramp(cp, pp)[-1]
+        self.framesRendered += FRAMES_PER_BLOCK
+        if out is None:
+            out = [0] * FRAMES_PER_BLOCK
+        if self.recording:
+            self._append_take(out)
+        return out
+
+    def _wrap(self, ph, lf):
+        cell = self._cell
+        while True:
+            moved = False
+            if not ph < lf:
+                cell[0] = ph - lf
+                ph = cell[0]
+                moved = True
+            if ph < 0.0:
+                cell[0] = ph + lf
+                ph = cell[0]
+                moved = True
+            if not moved:
+                return ph
+
+
+ZERO_BLOCK = bytes(BLOCK_BYTES)
+_ZERO_STEREO = array("h", bytes(BLOCK_BYTES))
+
+
+def stereo_block(left):
+    """Block bytes for frames (s, s)."""
+    if not any(left):
+        return ZERO_BLOCK
+    a = array("h", left)
+    blk = array("h", _ZERO_STEREO)
+    blk[0::2] = a
+    blk[1::2] = a
+    if not LITTLE:
+        blk.byteswap()
+    return blk.tobytes()
+
+
+# ---------------------------------------------------------------------------
+# The pad
+
+def pad_offset(X, Y):
+    """Pad offset of a client position (16-bit values as the mouse message carries them), or None."""
+    x = (X & 0xFFFF) - PAD_ORIGIN
+    y = (Y & 0xFFFF) - PAD_ORIGIN
+    if 0 < x < 256 and 0 < y < 256:
+        return x, y
+    return None
+
+
+def pitch_for(y):
+    return f32(7040 / (y / 8))
+
+
+def depth_for(x):
+    return f32((x - 64) / 500) if x > 64 else 0.0
+
+
+class Pad:
+    def __init__(self, engine):
+        self.e = engine
+
+    def _set(self, off):
+        x, y = off
+        self.e.targetPitch = pitch_for(y)
+        self.e.vibratoDepth = depth_for(x)
+
+    def move(self, X, Y):
+        off = pad_offset(X, Y)
+        if off is not None:
+            self._set(off)
+
+    def ldown(self, X, Y):
+        e = self.e
+        e.leftHeld = True
+        e.phaseReset = True
+        off = pad_offset(X, Y)
+        if off is None:
+            return
+        e.gate = True
+        e.openTakeIfIdle()
+        self._set(off)
+
+    def lup(self, X, Y):
+        e = self.e
+        e.leftHeld = False
+        e.closeTakeUnless(e.rightHeld)
+        e.gate = False
+
+    def rdown(self, X, Y):
+        self.e.rightHeld = True
+
+    def rup(self, X, Y):
+        e = self.e
+        e.rightHeld = False
+        e.closeTakeUnless(e.leftHeld)
+
+
+# ---------------------------------------------------------------------------
+# Message boxes, WAV import and take export
+
+MSG_NOT_RIFF = "not RIFF"
+MSG_NOT_WAVE = "not WAVE"
+MSG_NO_CHUNK = "目的のRIFFチャンクが無い"
+MSG_CHANNELS = "モノでもステレオでも無い\r\n現Verでは変換できない形式です"
+MSG_FORMAT = "現Verでは変換できない形式です"
+MSG_RATE = "レートが%dHzです。\r\n44100Hzじゃないです。"
+MSG_DONE = "処理終了"
+MSG_DEATH = "death"
+CAPTION_FORMAT = "0"
+CAPTION_RATE = "注意"
+CAPTION_DONE = "処理終了"
+
+
+def box_line(caption, text):
+    """A message box as the renderer writes it: one line, CR LF as a space, default caption Error."""
+    return "%s: %s" % ("Error" if caption is None else caption, text.replace("\r\n", " "))
+
+
+def find_chunk(image, n, ident, boxes):
+    """Chunk walk: (data offset, declared size) or None, reporting its failures as boxes."""
+    if n < 4 or image[0:4] != b"RIFF":
+        boxes.append(box_line(CAPTION_FORMAT, MSG_NOT_RIFF))
+        return None
+    count = le32(image, 4) if n >= 8 else 0
+    limit = u32(count + 1)
+    count = u32(count - 4)
+    if n < 12 or image[8:12] != b"WAVE":
+        boxes.append(box_line(CAPTION_FORMAT, MSG_NOT_WAVE))
+        return None
+    count = u32(count - 4)
+    p = 12
+    while True:
+        if count >= limit or p + 8 > n:
+            boxes.append(box_line(CAPTION_FORMAT, MSG_NO_CHUNK))
+            return None
+        limit = u32(count + 1)
+        cid = image[p:p + 4]
+        size = le32(image, p + 4)
+        p += 8
+        count = u32(count - 8)
+        if cid == ident:
+            return p, size
+        p += size
+        count = u32(count - size)
+
+
+def read_whole_file(path):
+    """The file's bytes, or None when it cannot be opened, is empty, or cannot be read in full."""
+    try:
+        fd = os.open(path, os.O_RDONLY)
+    except OSError:
+        return None
+    try:
+        try:
+            st = os.fstat(fd)
+        except OSError:
+            return None
+        if not stat.S_ISREG(st.st_mode):
+            return None
+        n = st.st_size & 0xFFFFFFFF      # the low 32 bits, as the size query gives them
+        if n == 0:
+            return None
+        chunks = []
+        got = 0
+        try:
+            while got < n:
+                b = os.read(fd, n - got)
+                if not b:
+                    break
+                chunks.append(b)
+                got += len(b)
+        except OSError:
+            return None
+        if got < n:
+            return None
+        return b"".join(chunks)
+    finally:
+        os.close(fd)
+
+
+def import_wav(engine, path, boxes):
+    """The load command, confirmed with path."""
+    e = engine
+    e.tableReady = False
+    e.phaseReset = True
+    image = read_whole_file(path)
+    if image is None:
+        e.tableReady = True              # the previous table stays
+        return
+    n = len(image)
+    e.phaseReset = True
+
+    def fall_back(reset):
+        e.useDefaultTable()
+        e.tableReady = True
+        if reset:
+            e.phaseReset = True
+
+    fmt = find_chunk(image, n, b"fmt ", boxes)
+    if fmt is None:
+        fall_back(False)
+        return
+    p, _ = fmt
+    if n - p < 16:
+        # Channels, rate and bits are not all present in the file.
+        boxes.append(box_line(CAPTION_FORMAT, MSG_FORMAT))
+        fall_back(True)
+        return
+    channels = le16(image, p + 2)
+    rate = le32(image, p + 4)
+    bits = le16(image, p + 14)
+    if channels not in (1, 2):
+        boxes.append(box_line(CAPTION_FORMAT, MSG_CHANNELS))
+        fall_back(True)
+        return
+    if bits not in (8, 16):
+        boxes.append(box_line(CAPTION_FORMAT, MSG_FORMAT))
+        fall_back(True)
+        return
+    if rate != 44100:
+        signed = rate - 0x100000000 if rate & 0x80000000 else rate
+        boxes.append(box_line(CAPTION_RATE, MSG_RATE % signed))
+    data = find_chunk(image, n, b"data", boxes)
+    if data is None:
+        fall_back(True)
+        return
+    d, m = data
+    m = min(m, n - d)                    # the data ends with the file at the latest
+    if bits == 8:
+        # (d[i] - 128) taken as a signed byte, times 256: 0 -> -32768, 128 -> 0, 255 -> 32512
+        table = array("h", [(b - 128) * 256 for b in image[d:d + m]])
+    else:
+        # Samples used where they lie; d may be odd.
+        table = array("h", image[d:d + (m // 2) * 2])
+        if not LITTLE:
+            table.byteswap()
+    if channels == 2:
+        k = len(table)
+        mixed = [0] * (k // 2)
+        for i in range(k // 2):
+            s = table[2 * i] + table[2 * i + 1]
+            mixed[i] = -((-s) // 2) if s < 0 else s // 2      # truncated toward zero
+        table = array("h", mixed)
+    e.table = table
+    e.tableLength = len(table)
+    e.tableReady = True
+    e.phaseReset = True
+
+
+def take_header(length):
+    return (b"RIFF" + struct.pack("<I", length + 36) + b"WAVE" + b"fmt "
+            + struct.pack("<IHHIIHH", 16, 1, 1, 44100, 88200, 2, 16)
+            + b"data" + struct.pack("<I", length))
+
+
+def stream_header(data_bytes):
+    return (b"RIFF" + struct.pack("<I", data_bytes + 36) + b"WAVE" + b"fmt "
+            + struct.pack("<IHHIIHH", 16, 1, 2, 44100, 176400, 4, 16)
+            + b"data" + struct.pack("<I", data_bytes))
+
+
+def _create(path):
+    try:
+        return os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o666)
+    except OSError:
+        return None
+
+
+def create_for_write_making_dirs(path, boxes):
+    """Create path for writing, making missing directories one level per attempt; fd or None.
+
+    Each attempt scans leftwards from the end of the path for a '/' and tries to make the
+    directory named by the prefix before it; the first one made starts the next attempt.  An
+    attempt that only finds an existing directory has changed nothing, so the file still cannot
+    be created: give up then, as when the scan runs out.
+    """
+    while True:
+        fd = _create(path)
+        if fd is not None:
+            return fd
+        n = len(path)
+        made = False
+        while True:
+            n -= 1
+            if n < 0:
+                break
+            if path[n] != 0x2F:
+                continue
+            try:
+                os.mkdir(path[:n], 0o777)
+                made = True
+                break
+            except OSError as ex:
+                if ex.errno == errno.EEXIST:
+                    break
+        if not made:
+            boxes.append(box_line(None, MSG_DEATH))
+            return None
+
+
+def export_take(engine, path, boxes):
+    """The save command, confirmed with path."""
+    if engine.takeLength == 0:
+        return
+    fd = create_for_write_making_dirs(path, boxes)
+    if fd is None:
+        return
+    length = engine.takeLength
+    ok = True
+    try:
+        for part in (take_header(length), engine.takeBytes()):
+            try:
+                if os.write(fd, part) != len(part):
+                    ok = False
+            except OSError:
+                ok = False
+            if not ok:
+                break
+    finally:
+        os.close(fd)
+    if ok:
+        boxes.append(box_line(CAPTION_DONE, MSG_DONE))
+    else:
+        boxes.append(box_line(None, MSG_DEATH))
+
+
+# ---------------------------------------------------------------------------
+# Scripts
+
+class ScriptError(Exception):
+    def __init__(self, line_no, what):
+        Exception.__init__(self, "line %d: %s" % (line_no, what))
+        self.line_no = line_no
+
+
+_INT = re.compile(rb"-?[0-9]+\Z")
+_COUNT = re.compile(rb"[0-9]+\Z")
+_BLANKS = re.compile(rb"[ \t]+")
+POINTER_COMMANDS = (b"move", b"ldown", b"lup", b"rdown", b"rup")
+PATH_COMMANDS = (b"load", b"save")
+
+
+def parse_script(data):
+    """Commands as (line number, name, args); raises ScriptError on the first malformed line."""
+    commands = []
+    total_blocks = 0
+    lines = data.split(b"\n")
+    if lines and lines[-1] == b"":
+        lines.pop()
+    for i, raw in enumerate(lines, 1):
+        line = raw[:-1] if raw.endswith(b"\r") else raw
+        body = line.lstrip(b" \t")
+        if not body or body.startswith(b"#"):
+            continue
+        m = _BLANKS.search(body)
+        name = body[:m.start()] if m else body
+        rest = body[m.end():] if m else b""
+        if name in PATH_COMMANDS:
+            path = rest.rstrip(b" \t")
+            if not path:
+                raise ScriptError(i, "%s needs a path" % name.decode())
+            if len(path) > PATH_MAX_BYTES:
+                raise ScriptError(i, "path longer than %d bytes" % PATH_MAX_BYTES)
+            commands.append((i, name.decode(), path))
+            continue
+        args = _BLANKS.split(rest.rstrip(b" \t")) if rest.strip(b" \t") else []
+        if name in POINTER_COMMANDS:
+            if len(args) != 2 or not all(_INT.match(a) for a in args):
+                raise ScriptError(i, "%s needs two integers" % name.decode())
+            x, y = int(args[0]), int(args[1])
+            if not (-32768 <= x <= 65535 and -32768 <= y <= 65535):
+                raise ScriptError(i, "coordinate out of range")
+            commands.append((i, name.decode(), (x & 0xFFFF, y & 0xFFFF)))
+        elif name == b"render":
+            if len(args) != 1 or not _COUNT.match(args[0]):
+                raise ScriptError(i, "render needs one count of blocks")
+            count = int(args[0])
+            total_blocks += count
+            if total_blocks * BLOCK_BYTES > STREAM_DATA_LIMIT:
+                raise ScriptError(i, "output stream would exceed the WAV size limit")
+            commands.append((i, "render", count))
+        else:
+            shown = name.decode("utf-8", "replace")
+            raise ScriptError(i, "unknown command '%s'" % shown)
+    return commands, total_blocks
+
+
+class Session:
+    """The state right after start-up, driven by script commands."""
+
+    def __init__(self, on_box=None):
+        self.engine = Engine()
+        self.pad = Pad(self.engine)
+        self.boxes = []
+        self.on_box = on_box
+
+    def _flush_boxes(self):
+        if self.on_box:
+            for b in self.boxes:
+                self.on_box(b)
+        self.boxes = []
+
+    def run(self, commands, write_block):
+        e = self.engine
+        for _, name, arg in commands:
+            if name == "render":
+                for _ in range(arg):
+                    write_block(stereo_block(e.renderBlock()))
+            elif name == "load":
+                import_wav(e, arg, self.boxes)
+            elif name == "save":
+                export_take(e, arg, self.boxes)
+            else:
+                getattr(self.pad, name)(*arg)
+            self._flush_boxes()
+
+
+def fail(msg, status=1):
+    sys.stderr.write("tonvarel-render: %s\n" % msg)
+    sys.stderr.flush()
+    return status
+
+
+def main(argv):
+    script = out = None
+    args = list(argv)
+    i = 0
+    while i < len(args):
+        a = args[i]
+        if a == "--out":
+            if i + 1 >= len(args) or out is not None:
+                return fail("usage: tonvarel-render SCRIPT --out STREAM.wav", 2)
+            out = args[i + 1]
+            i += 2
+            continue
+        if script is not None:
+            return fail("usage: tonvarel-render SCRIPT --out STREAM.wav", 2)
+        script = a
+        i += 1
+    if script is None or out is None:
+        return fail("usage: tonvarel-render SCRIPT --out STREAM.wav", 2)
+    try:
+        with open(script, "rb") as f:
+            data = f.read()
+    except OSError as ex:
+        return fail("cannot read script %s: %s" % (script, ex.strerror))
+    try:
+        commands, total_blocks = parse_script(data)
+    except ScriptError as ex:
+        return fail("%s: %s" % (script, ex))
+
+    err = sys.stderr.buffer
+
+    def on_box(line):
+        err.write(line.encode("utf-8") + b"\n")
+        err.flush()
+
+    try:
+        f = open(out, "wb")
+    except OSError as ex:
+        return fail("cannot create %s: %s" % (out, ex.strerror))
+    with f:
+        f.write(stream_header(total_blocks * BLOCK_BYTES))
+        Session(on_box).run(commands, f.write)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

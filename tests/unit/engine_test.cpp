@@ -1,0 +1,240 @@
+// The voice and the block renderer, checked against values worked out by hand from the sound's
+// definition: table read positions, the pitch ramp, the oscillator's turns, the wrap and gating.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "engine/take.h"
+#include "engine/tone_table.h"
+#include "engine/voice.h"
+
+namespace tonvarel {
+namespace {
+
+int16_t sampleAt(const std::vector<uint8_t>& block, size_t frame, int channel = 0) {
+  int16_t v;
+  std::memcpy(&v, block.data() + frame * 4 + channel * 2, 2);
+  return v;
+}
+
+// A table whose samples are their own indices shows exactly where the voice reads.
+struct IndexTable {
+  explicit IndexTable(uint32_t length) : samples(length) {
+    for (uint32_t i = 0; i < length; ++i) samples[i] = static_cast<int16_t>(i);
+  }
+  const uint8_t* bytes() const { return reinterpret_cast<const uint8_t*>(samples.data()); }
+  std::vector<int16_t> samples;
+};
+
+class Voice : public ::testing::Test {
+ protected:
+  void play(const IndexTable& t, float pitch, float depth) {
+    publishTable(state, t.bytes(), static_cast<uint32_t>(t.samples.size()));
+    state.targetPitch = pitch;
+    state.currentPitch = pitch;  // no ramp from the previous block
+    state.vibratoDepth = depth;
+    state.gate = true;
+  }
+  std::vector<uint8_t> block() {
+    std::vector<uint8_t> b(kBlockBytes);
+    renderBlock(state, b.data(), kBlockBytes);
+    return b;
+  }
+  EngineState state;
+};
+
+TEST(DefaultTable, IsA440HzSquareThatLoopsWithoutABreak) {
+  std::vector<int16_t> t(kDefaultTableLength);
+  fillDefaultTable(t.data());
+  for (int i = 0; i < 51; ++i) ASSERT_EQ(t[i], 1000) << i;
+  EXPECT_EQ(t[51], -1000);
+  EXPECT_EQ(t.back(), -1000);
+
+  int changes = 0, runs51 = 0, runs50 = 0, run = 1;
+  for (size_t i = 1; i < t.size(); ++i) {
+    ASSERT_TRUE(t[i] == 1000 || t[i] == -1000);
+    if (t[i] != t[i - 1]) {
+      ++changes;
+      (run == 51 ? runs51 : run == 50 ? runs50 : run) += 1;
+      run = 1;
+    } else {
+      ++run;
+    }
+  }
+  (run == 51 ? runs51 : runs50) += 1;  // the last run, closed by the wrap to +1000
+  EXPECT_EQ(changes, 879);
+  EXPECT_EQ(runs51, 100);
+  EXPECT_EQ(runs50, 780);
+}
+
+TEST(DefaultTable, BuildPublishesItAndUseDefaultRestoresTheLength) {
+  EngineState state;
+  EXPECT_FALSE(state.tableReady);
+  buildDefaultTable(state);
+  ASSERT_NE(state.defaultTable, nullptr);
+  EXPECT_TRUE(state.tableReady);
+  EXPECT_EQ(state.table.load(), reinterpret_cast<const uint8_t*>(state.defaultTable));
+
+  withdrawTable(state);
+  state.tableLength = 7;
+  useDefaultTable(state);
+  EXPECT_EQ(state.tableLength, kDefaultTableLength);
+  releaseTables(state);
+  EXPECT_EQ(state.defaultTable, nullptr);
+  EXPECT_FALSE(state.tableReady);
+}
+
+TEST_F(Voice, IsSilentBeforeTheDefaultTableExistsEvenWithTheGateOpen) {
+  state.gate = true;
+  for (uint8_t b : block()) ASSERT_EQ(b, 0);
+}
+
+TEST_F(Voice, At440HzWithoutVibratoReadsOneSamplePerFrameAfterAPhaseReset) {
+  IndexTable t(3000);
+  play(t, 440.0f, 0.0f);
+  state.phase = 1234.5f;
+  state.phaseReset = true;
+  const auto b = block();
+  EXPECT_FALSE(state.phaseReset);
+  // The phase is cleared before it is advanced, so the first sample read is table[1].
+  for (size_t f = 0; f < kBlockFrames; ++f) {
+    ASSERT_EQ(sampleAt(b, f, 0), static_cast<int16_t>(f + 1)) << f;
+    ASSERT_EQ(sampleAt(b, f, 1), sampleAt(b, f, 0));
+  }
+  EXPECT_FLOAT_EQ(state.phase, 1500.0f);
+}
+
+TEST_F(Voice, KeepsThePitchFlatWhileTheTargetHolds) {
+  IndexTable t(4000);
+  play(t, 880.0f, 0.0f);
+  state.phaseReset = true;
+  const auto b = block();
+  for (size_t f = 0; f < kBlockFrames; ++f) ASSERT_EQ(sampleAt(b, f), 2 * (f + 1)) << f;
+  EXPECT_EQ(state.rampPitch, 880.0f);
+  EXPECT_EQ(state.previousPitch, 880.0f);
+}
+
+TEST_F(Voice, RampContinuesTheLastChangeAcrossTheBlockAfterAStep) {
+  IndexTable t(44100);
+  play(t, 440.0f, 0.0f);
+  block();
+  state.targetPitch = 880.0f;
+  block();
+  // From 880 upwards, nearing 2 x 880 - 440 at the block's end.
+  EXPECT_EQ(state.previousPitch, 440.0f);
+  EXPECT_EQ(state.currentPitch, 880.0f);
+  EXPECT_EQ(state.rampPitch, static_cast<float>(880.0 + 440.0 * 1499.0 / 1500.0));
+  block();
+  EXPECT_EQ(state.rampPitch, 880.0f);
+}
+
+TEST_F(Voice, RampGoesNegativeAfterTheLargestDownwardJumpAndThePhaseStaysInRange) {
+  IndexTable t(100);
+  play(t, 56320.0f, 0.0f);
+  block();
+  state.targetPitch = static_cast<float>(56320.0 / 255.0);
+  state.phaseReset = true;
+  const auto b = block();
+  // The ramp falls by about 37 Hz a frame from 220.86 Hz: six frames forward (the phase reaches
+  // about 1.75), then backwards across 0, where the wrap brings it to the table's far end.
+  for (int f = 0; f < 6; ++f) EXPECT_LE(sampleAt(b, f), 1) << f;
+  bool wrappedBackwards = false;
+  for (size_t f = 0; f < kBlockFrames; ++f) {
+    ASSERT_GE(sampleAt(b, f), 0);
+    ASSERT_LT(sampleAt(b, f), 100);
+    wrappedBackwards |= sampleAt(b, f) == 99;
+  }
+  EXPECT_TRUE(wrappedBackwards);
+  EXPECT_GE(state.phase, 0.0f);
+  EXPECT_LT(state.phase, 100.0f);
+}
+
+TEST_F(Voice, WrapsAnIncrementLargerThanTheTableWithinOneFrame) {
+  IndexTable t(2);
+  play(t, 440.0f * 7.5f, 0.0f);
+  state.phaseReset = true;
+  const auto b = block();
+  // Phase 7.5 -> 1.5, 9 -> 1 (0 + 1), 8.5 -> 0.5, 8 -> 0, then the cycle repeats.
+  const int16_t expected[] = {1, 1, 0, 0, 1, 1, 0, 0};
+  for (int f = 0; f < 8; ++f) EXPECT_EQ(sampleAt(b, f), expected[f]) << f;
+}
+
+TEST_F(Voice, OneSampleTableAtTheHighestPitchReadsOnlyThatSample) {
+  std::vector<int16_t> one{-77};
+  publishTable(state, reinterpret_cast<const uint8_t*>(one.data()), 1);
+  state.targetPitch = state.currentPitch = 56320.0f;
+  state.vibratoDepth = 0.382f;
+  state.gate = true;
+  const auto b = block();
+  for (size_t f = 0; f < kBlockFrames; ++f) ASSERT_EQ(sampleAt(b, f), -77);
+}
+
+TEST_F(Voice, GateClosedIsSilentButThePhaseAndOscillatorMoveOn) {
+  IndexTable t(44100);
+  play(t, 440.0f, 0.0f);
+  state.gate = false;
+  for (uint8_t byte : block()) ASSERT_EQ(byte, 0);
+  EXPECT_FLOAT_EQ(state.phase, 1500.0f);
+  // 500 frames up to the first turn, 1,000 down to the second: at the bottom, turning up again.
+  EXPECT_EQ(state.lfoCounter, 0);
+  EXPECT_GT(state.lfoStep, 0.0f);
+  EXPECT_NEAR(state.lfoValue, -2.5f, 0.00001f);
+}
+
+TEST_F(Voice, TableNotReadyIsSilentWithTheGateOpen) {
+  IndexTable t(44100);
+  play(t, 440.0f, 0.0f);
+  withdrawTable(state);
+  for (uint8_t byte : block()) ASSERT_EQ(byte, 0);
+  EXPECT_FLOAT_EQ(state.phase, 1500.0f);
+}
+
+TEST_F(Voice, EmptyTablePlaysSilenceWithoutWrapping) {
+  IndexTable t(0);
+  play(t, 440.0f, 0.0f);
+  for (uint8_t byte : block()) ASSERT_EQ(byte, 0);
+  EXPECT_FLOAT_EQ(state.phase, 1500.0f);  // never wrapped, still advancing
+}
+
+TEST_F(Voice, ReadsSixteenBitSamplesAtAnOddAddress) {
+  std::vector<uint8_t> image{0xEE, 0x34, 0x12, 0xCD, 0xAB};  // samples 0x1234, 0xABCD at offset 1
+  publishTable(state, image.data() + 1, 2);
+  state.currentPitch = state.targetPitch = 440.0f;
+  state.vibratoDepth = 0.0f;
+  state.gate = true;
+  const auto b = block();
+  EXPECT_EQ(sampleAt(b, 0), static_cast<int16_t>(0xABCD));
+  EXPECT_EQ(sampleAt(b, 1), 0x1234);
+}
+
+TEST(Oscillator, TurnsAtFrame500ThenEvery1000AndRepeatsEvery2000) {
+  EngineState state;
+  std::vector<float> values;
+  std::vector<int> turns;
+  float step = state.lfoStep;
+  for (int frame = 1; frame <= 6000; ++frame) {
+    renderFrame(state);
+    values.push_back(state.lfoValue);
+    if (state.lfoStep != step) turns.push_back(frame);
+    step = state.lfoStep;
+  }
+  EXPECT_EQ(turns, (std::vector<int>{500, 1500, 2500, 3500, 4500, 5500}));
+  EXPECT_NEAR(values[499], 2.5f, 0.00001f);
+  EXPECT_NEAR(values[1499], -2.5f, 0.00001f);
+  for (size_t i = 100; i + 2000 < values.size(); ++i) ASSERT_EQ(values[i], values[i + 2000]) << i;
+}
+
+TEST(Phase, StopsAtAPowerOfTwoWhereItsSpacingSwallowsTheIncrement) {
+  EngineState state;
+  state.tableLength = 1u << 25;  // long enough that the wrap never applies
+  state.vibratoDepth = 0.0f;
+  state.phase = 16777200.0f;
+  for (int i = 0; i < 100; ++i) renderFrame(state);
+  EXPECT_EQ(state.phase, 16777216.0f);
+}
+
+}  // namespace
+}  // namespace tonvarel

@@ -1,0 +1,81 @@
+// The headless renderer's script language: what parses, and what is refused with its line number.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <variant>
+
+#include "tools/render_script.h"
+
+namespace tonvarel {
+namespace {
+
+using Kind = ScriptCommand::Kind;
+
+std::vector<ScriptCommand> commands(const std::string& text) {
+  auto parsed = parseScript(text);
+  if (auto* e = std::get_if<ScriptError>(&parsed)) {
+    ADD_FAILURE() << "line " << e->line << ": " << e->message;
+    return {};
+  }
+  return std::get<std::vector<ScriptCommand>>(parsed);
+}
+
+TEST(RenderScript, ParsesEveryCommandSkippingBlanksAndComments) {
+  const auto c = commands(
+      "# a demo\r\n\n  move 1 2\nldown 192 192\r\nlup 0 0\n\trdown 5 6\nrup 7 8\n"
+      "render 12\nload /tmp/a file.wav  \nsave /tmp/out/take.wav\n   # indented comment\n");
+  ASSERT_EQ(c.size(), 8u);
+  EXPECT_EQ(c[0].kind, Kind::kMove);
+  EXPECT_EQ(c[0].x, 1);
+  EXPECT_EQ(c[0].y, 2);
+  EXPECT_EQ(c[0].line, 3);
+  EXPECT_EQ(c[1].kind, Kind::kLeftDown);
+  EXPECT_EQ(c[2].kind, Kind::kLeftUp);
+  EXPECT_EQ(c[3].kind, Kind::kRightDown);
+  EXPECT_EQ(c[4].kind, Kind::kRightUp);
+  EXPECT_EQ(c[5].kind, Kind::kRender);
+  EXPECT_EQ(c[5].blocks, 12u);
+  EXPECT_EQ(c[6].path, "/tmp/a file.wav");
+  EXPECT_EQ(c[7].kind, Kind::kSave);
+  EXPECT_EQ(c[7].line, 10);
+}
+
+TEST(RenderScript, NegativeCoordinatesArriveAsSixteenBitValues) {
+  const auto c = commands("move -1 65535\n");
+  ASSERT_EQ(c.size(), 1u);
+  EXPECT_EQ(c[0].x, 65535);
+  EXPECT_EQ(c[0].y, 65535);
+}
+
+TEST(RenderScript, RefusesMalformedLinesNamingTheLine) {
+  struct Case {
+    std::string text;
+    int line;
+  };
+  const Case cases[] = {
+      {"render 1\nplay 3 4\n", 2},
+      {"move 1\n", 1},
+      {"move\n", 1},
+      {"move 1 2 3\n", 1},
+      {"ldown x 2\n", 1},
+      {"ldown 1.5 2\n", 1},
+      {"move 70000 2\n", 1},
+      {"\n\nrender -1\n", 3},
+      {"render\n", 1},
+      {"render 10 blocks\n", 1},
+      {"load\n", 1},
+      {"save    \n", 1},
+      {"save /" + std::string(259, 'a') + "\n", 1},
+      {"render 700000\nrender 700000\n", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto parsed = parseScript(c.text);
+    ASSERT_TRUE(std::holds_alternative<ScriptError>(parsed));
+    EXPECT_EQ(std::get<ScriptError>(parsed).line, c.line);
+    EXPECT_FALSE(std::get<ScriptError>(parsed).message.empty());
+  }
+}
+
+}  // namespace
+}  // namespace tonvarel

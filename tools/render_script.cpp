@@ -1,0 +1,179 @@
+// The headless renderer's script: one command per line, parsed whole before anything runs.
+#include "tools/render_script.h"
+
+#include <array>
+#include <charconv>
+#include <optional>
+
+#include "wavfile/file_access.h"
+
+namespace tonvarel {
+namespace {
+
+using Kind = ScriptCommand::Kind;
+
+struct Keyword {
+  std::string_view name;
+  Kind kind;
+};
+
+constexpr std::array<Keyword, 8> kKeywords{{
+    {"move", Kind::kMove},
+    {"ldown", Kind::kLeftDown},
+    {"lup", Kind::kLeftUp},
+    {"rdown", Kind::kRightDown},
+    {"rup", Kind::kRightUp},
+    {"load", Kind::kLoad},
+    {"save", Kind::kSave},
+    {"render", Kind::kRender},
+}};
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && (isBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+std::string_view nextToken(std::string_view& rest) {
+  rest = trimmed(rest);
+  size_t end = 0;
+  while (end < rest.size() && !isBlank(rest[end])) ++end;
+  std::string_view token = rest.substr(0, end);
+  rest.remove_prefix(end);
+  return token;
+}
+
+std::optional<int64_t> integer(std::string_view token) {
+  if (token.empty() || token.size() > 12) return std::nullopt;
+  int64_t value = 0;
+  const char* end = token.data() + token.size();
+  const char* begin = token.data();
+  auto [ptr, ec] = std::from_chars(begin, end, value);
+  if (ec != std::errc{} || ptr != end) return std::nullopt;
+  return value;
+}
+
+class LineParser {
+ public:
+  LineParser(int line, std::string_view rest) : line_(line), rest_(rest) {}
+
+  std::optional<ScriptError> coordinates(ScriptCommand& command) {
+    auto x = coordinate("X");
+    if (!x) return error_;
+    auto y = coordinate("Y");
+    if (!y) return error_;
+    command.x = *x;
+    command.y = *y;
+    return finished();
+  }
+
+  std::optional<ScriptError> blockCount(ScriptCommand& command, uint64_t& total) {
+    const std::string_view token = nextToken(rest_);
+    if (token.empty()) return fail("render needs a block count");
+    auto n = integer(token);
+    if (!n) return fail("block count '" + std::string(token) + "' is not a whole number");
+    if (*n < 0) return fail("block count must not be negative");
+    total += static_cast<uint64_t>(*n);
+    if (total > kMaxStreamBlocks) {
+      return fail("the stream would pass the 4 GiB a WAV file can hold (at most " +
+                  std::to_string(kMaxStreamBlocks) + " blocks in all)");
+    }
+    command.blocks = static_cast<uint32_t>(*n);
+    return finished();
+  }
+
+  std::optional<ScriptError> path(ScriptCommand& command) {
+    const std::string_view p = trimmed(rest_);
+    if (p.empty()) return fail("needs a path");
+    if (p.size() >= static_cast<size_t>(kPathChars)) {
+      return fail("path is longer than " + std::to_string(kPathChars - 1) + " bytes");
+    }
+    command.path = std::string(p);
+    return std::nullopt;
+  }
+
+  ScriptError fail(std::string message) {
+    error_ = ScriptError{line_, std::move(message)};
+    return *error_;
+  }
+
+ private:
+  std::optional<uint16_t> coordinate(const char* name) {
+    const std::string_view token = nextToken(rest_);
+    if (token.empty()) {
+      fail(std::string("missing ") + name + " coordinate");
+      return std::nullopt;
+    }
+    auto v = integer(token);
+    if (!v) {
+      fail(std::string(name) + " coordinate '" + std::string(token) + "' is not a whole number");
+      return std::nullopt;
+    }
+    if (*v < -32768 || *v > 65535) {
+      fail(std::string(name) + " coordinate " + std::string(token) +
+           " does not fit the 16 bits of a mouse message");
+      return std::nullopt;
+    }
+    // Negative positions arrive as their 16-bit two's complement, as in a real message.
+    return static_cast<uint16_t>(*v);
+  }
+
+  std::optional<ScriptError> finished() {
+    const std::string_view extra = nextToken(rest_);
+    if (!extra.empty()) return fail("unexpected '" + std::string(extra) + "'");
+    return std::nullopt;
+  }
+
+  int line_;
+  std::string_view rest_;
+  std::optional<ScriptError> error_;
+};
+
+}  // namespace
+
+std::variant<std::vector<ScriptCommand>, ScriptError> parseScript(std::string_view text) {
+  std::vector<ScriptCommand> commands;
+  uint64_t totalBlocks = 0;
+  int line = 0;
+  while (!text.empty()) {
+    ++line;
+    const size_t newline = text.find('\n');
+    std::string_view rest = text.substr(0, newline);
+    text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
+
+    rest = trimmed(rest);
+    if (rest.empty() || rest.front() == '#') continue;
+
+    const std::string_view word = nextToken(rest);
+    LineParser parser(line, rest);
+    const Keyword* keyword = nullptr;
+    for (const Keyword& k : kKeywords) {
+      if (k.name == word) keyword = &k;
+    }
+    if (keyword == nullptr) return parser.fail("unknown command '" + std::string(word) + "'");
+
+    ScriptCommand command;
+    command.kind = keyword->kind;
+    command.line = line;
+    std::optional<ScriptError> error;
+    switch (keyword->kind) {
+      case Kind::kLoad:
+      case Kind::kSave:
+        error = parser.path(command);
+        break;
+      case Kind::kRender:
+        error = parser.blockCount(command, totalBlocks);
+        break;
+      default:
+        error = parser.coordinates(command);
+        break;
+    }
+    if (error) return *error;
+    commands.push_back(std::move(command));
+  }
+  return commands;
+}
+
+}  // namespace tonvarel

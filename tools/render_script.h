@@ -1,0 +1,32 @@
+// The headless renderer's script: one command per line, parsed whole before anything runs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace tonvarel {
+
+struct ScriptCommand {
+  enum class Kind { kMove, kLeftDown, kLeftUp, kRightDown, kRightUp, kLoad, kSave, kRender };
+  Kind kind = Kind::kRender;
+  int line = 0;
+  uint16_t x = 0;  // client coordinates as a mouse message carries them
+  uint16_t y = 0;
+  uint32_t blocks = 0;
+  std::string path;
+};
+
+struct ScriptError {
+  int line;
+  std::string message;
+};
+
+// The longest stream a WAV header can describe, in blocks.
+inline constexpr uint64_t kMaxStreamBlocks = (0xFFFFFFFFull - 36) / 6000;
+
+std::variant<std::vector<ScriptCommand>, ScriptError> parseScript(std::string_view text);
+
+}  // namespace tonvarel

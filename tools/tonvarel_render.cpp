@@ -1,0 +1,173 @@
+// tonvarel-render: the program's engine, pad and file commands driven by a script instead of a
+// mouse, writing every rendered block to a WAV file. Message boxes become lines on stderr.
+//
+//   tonvarel-render SCRIPT --out STREAM.wav
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <variant>
+
+#include "app/pad.h"
+#include "engine/take.h"
+#include "engine/tone_table.h"
+#include "engine/voice.h"
+#include "tools/render_script.h"
+#include "wavfile/file_access.h"
+#include "wavfile/take_export.h"
+#include "wavfile/wav_header.h"
+#include "wavfile/wav_import.h"
+
+namespace tonvarel {
+namespace {
+
+constexpr const char* kUsage = "usage: tonvarel-render SCRIPT --out STREAM.wav";
+
+int fail(const std::string& message) {
+  std::fprintf(stderr, "tonvarel-render: %s\n", message.c_str());
+  return 1;
+}
+
+// The chooser hook answers every chooser with the path of the command being run.
+bool answerWithScriptedPath(void* context, bool /*save*/, char* path) {
+  const auto* chosen = static_cast<const std::string*>(context);
+  std::memcpy(path, chosen->c_str(), chosen->size() + 1);  // the parser keeps it under kPathChars
+  return true;
+}
+
+// Writes the stream to a side file and moves it into place only once it is complete, so a
+// failed run never leaves something that looks like a finished stream.
+class StreamFile {
+ public:
+  explicit StreamFile(std::string path) : path_(std::move(path)), partial_(path_ + ".partial") {}
+  ~StreamFile() {
+    if (file_ != nullptr) std::fclose(file_);
+    if (!committed_) std::remove(partial_.c_str());
+  }
+
+  bool open() {
+    file_ = std::fopen(partial_.c_str(), "wb");
+    return file_ != nullptr && put(pcmHeader(2, 0).data(), kWavHeaderBytes);
+  }
+  bool put(const uint8_t* bytes, size_t count) {
+    dataBytes_ += count;
+    return std::fwrite(bytes, 1, count, file_) == count;
+  }
+  bool commit() {
+    const auto header = pcmHeader(2, static_cast<uint32_t>(dataBytes_ - kWavHeaderBytes));
+    const bool written = std::fseek(file_, 0, SEEK_SET) == 0 &&
+                         std::fwrite(header.data(), 1, header.size(), file_) == header.size();
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    if (!written || !closed || std::rename(partial_.c_str(), path_.c_str()) != 0) return false;
+    committed_ = true;
+    return true;
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::string partial_;
+  std::FILE* file_ = nullptr;
+  uint64_t dataBytes_ = 0;
+  bool committed_ = false;
+};
+
+int run(const std::string& scriptPath, const std::string& outPath) {
+  std::ifstream in(scriptPath, std::ios::binary);
+  if (!in) return fail("cannot read script " + scriptPath + ": " + std::strerror(errno));
+  std::stringstream text;
+  text << in.rdbuf();
+  if (in.bad()) return fail("cannot read script " + scriptPath);
+
+  auto parsed = parseScript(text.str());
+  if (auto* error = std::get_if<ScriptError>(&parsed)) {
+    return fail(scriptPath + ": line " + std::to_string(error->line) + ": " + error->message);
+  }
+  const auto& commands = std::get<std::vector<ScriptCommand>>(parsed);
+
+  StreamFile stream(outPath);
+  if (!stream.open()) return fail("cannot write " + outPath + ": " + std::strerror(errno));
+
+  // The state the program has right after start-up.
+  EngineState& state = engine;
+  allocateTake(state);
+  buildDefaultTable(state);
+
+  std::string scriptedPath;
+  fileAccess.setChooserHook(answerWithScriptedPath, &scriptedPath);
+
+  uint8_t block[kBlockBytes];
+  for (const ScriptCommand& c : commands) {
+    using Kind = ScriptCommand::Kind;
+    switch (c.kind) {
+      case Kind::kMove:
+        pad::mouseMove(state, c.x, c.y);
+        break;
+      case Kind::kLeftDown:
+        if (auto at = pad::pressLeft(state, c.x, c.y)) pad::keyOn(state, *at);
+        break;
+      case Kind::kLeftUp:
+        pad::releaseLeft(state);
+        pad::keyOff(state);
+        break;
+      case Kind::kRightDown:
+        pad::pressRight(state);
+        break;
+      case Kind::kRightUp:
+        pad::releaseRight(state);
+        break;
+      case Kind::kLoad:
+        scriptedPath = c.path;
+        importWav(state, fileAccess, chosenPath);
+        break;
+      case Kind::kSave:
+        scriptedPath = c.path;
+        exportTake(state, fileAccess, chosenPath);
+        break;
+      case Kind::kRender:
+        for (uint32_t i = 0; i < c.blocks; ++i) {
+          renderBlock(state, block, kBlockBytes);
+          if (!stream.put(block, kBlockBytes)) {
+            return fail("cannot write " + outPath + ": " + std::strerror(errno));
+          }
+        }
+        break;
+    }
+  }
+
+  releaseTables(state);
+  releaseTake(state);
+  if (!stream.commit()) return fail("cannot finish " + outPath + ": " + std::strerror(errno));
+  return 0;
+}
+
+}  // namespace
+}  // namespace tonvarel
+
+int main(int argc, char** argv) {
+  std::string script;
+  std::string out;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--out" && i + 1 < argc) {
+      out = argv[++i];
+    } else if (arg == "-h" || arg == "--help") {
+      std::puts(tonvarel::kUsage);
+      return 0;
+    } else if (script.empty() && !arg.starts_with("--")) {
+      script = arg;
+    } else {
+      std::fprintf(stderr, "tonvarel-render: unexpected argument '%s'\n%s\n", arg.c_str(),
+                   tonvarel::kUsage);
+      return 2;
+    }
+  }
+  if (script.empty() || out.empty()) {
+    std::fprintf(stderr, "%s\n", tonvarel::kUsage);
+    return 2;
+  }
+  return tonvarel::run(script, out);
+}
