@@ -11,7 +11,7 @@ WIN32     := $(BUILD)/win32
 FUZZ      := $(BUILD)/fuzz
 RENDER    := $(NATIVE)/tools/tonvarel-render
 
-.PHONY: all run test bench fuzz e2e format native asan tsan win32 \
+.PHONY: all run demo test bench fuzz e2e format native asan tsan win32 \
         test-native test-sanitizers test-reference test-win32 test-e2e \
         deps-native deps-win32 deps-e2e clean
 
@@ -45,13 +45,27 @@ test-sanitizers: asan tsan
 test-reference: native
 	@python3 tests/reference/compare.py --render $(RENDER)
 
-test: test-native test-sanitizers
+# The Windows build, cross-compiled with MinGW; its tests run under Wine with no display.
+win32: deps-win32
+	@cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake --build $(WIN32) -j$(JOBS)
+test-win32: win32
+	@ctest --test-dir $(WIN32) --output-on-failure
+
+# The real program under Wine in a virtual X display, driven as a person would.
+test-e2e e2e: win32 native deps-e2e
+	@tests/e2e/run.sh $(WIN32)/app/tonvarel.exe $(RENDER)
+
+test: test-native test-sanitizers test-reference test-win32 test-e2e
 
 bench: native
 	@$(NATIVE)/bench/bench_engine
 
-# A short performance rendered by the headless renderer.
-run: native
+run: win32
+	@scripts/run-windows.sh $(WIN32)/app/tonvarel.exe
+
+# A short performance rendered by the headless renderer, no display or sound device needed.
+demo: native
 	@$(RENDER) tools/demo.txt --out $(BUILD)/demo.wav
 	@echo "Rendered the demo performance to $(BUILD)/demo.wav"
 

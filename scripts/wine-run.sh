@@ -25,8 +25,15 @@ export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 unset DISPLAY
 
 # A server that outlives each run by a minute turns a three-second start into a fraction of a
-# second for the next test. It must not hold our stdout/stderr, or ctest would wait for it.
-# When a server is already running for this prefix the call just fails quietly.
-wineserver -p60 </dev/null >/dev/null 2>&1 || true
+# second for the next test. Whoever starts it also boots Wine's own services (services.exe,
+# winedevice.exe, ...) with no standard streams: they live as long as the server, and if they
+# inherited ours, ctest would wait for them to close the test's output pipe. The lock makes a
+# parallel run wait until that boot is done instead of starting the services itself.
+{
+  flock 8
+  if wineserver -p60 </dev/null >/dev/null 2>&1 8>&-; then
+    wine wineboot </dev/null >/dev/null 2>&1 8>&-
+  fi
+} 8>"$WINEPREFIX/.tonvarel-run-lock"
 
 exec wine "$@"

@@ -21,6 +21,10 @@
 #include "wavfile/wav_import.h"
 
 namespace tonvarel {
+
+FileAccess fileAccess;
+char chosenPath[kPathChars];
+
 namespace {
 
 constexpr const char* kUsage = "usage: tonvarel-render SCRIPT --out STREAM.wav";

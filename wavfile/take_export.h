@@ -7,7 +7,9 @@
 namespace tonvarel {
 
 // The save command: choose a path, then write the header and the take, making missing
-// directories. An empty take writes nothing and says nothing.
+// directories, and report "処理終了". An empty take writes nothing and says nothing; a file that
+// cannot be created or written is reported as "death" and the take stays to be saved again.
+// Ignored while another load or save is under way.
 void exportTake(EngineState& state, FileAccess& files, char* path);
 
 }  // namespace tonvarel

@@ -5,14 +5,9 @@
 
 #include "engine/engine_state.h"
 #include "wavfile/file_access.h"
+#include "wavfile/riff.h"
 
 namespace tonvarel {
-
-// Four-character chunk identifiers compared as 32-bit little-endian values.
-constexpr uint32_t chunkId(const char (&id)[5]) {
-  return uint32_t(uint8_t(id[0])) | uint32_t(uint8_t(id[1])) << 8 | uint32_t(uint8_t(id[2])) << 16 |
-         uint32_t(uint8_t(id[3])) << 24;
-}
 
 // Walks the RIFF chunks of `image` for `id`. Returns the chunk's data and its size (clamped to
 // the bytes present), or null after telling the user why ("not RIFF", "not WAVE", not found).
@@ -21,10 +16,12 @@ const uint8_t* findChunk(const uint8_t* image, uint32_t imageLength, uint32_t id
 
 // The load command: choose a file, read it whole and make it the active table. Unusable formats
 // bring the default table back; a cancelled or unreadable file leaves the table as it was.
+// Ignored while another load or save is under way.
 void importWav(EngineState& state, FileAccess& files, char* path);
 
 // The part of the load after the file is in `state.fileImage` (imageLength bytes): find the
-// format and the data, convert, publish. The table is withdrawn when this is called.
+// format and the data, convert, publish. The table is withdrawn when this is called; it is
+// published again (tableReady set) whatever the image holds.
 void importImage(EngineState& state, FileAccess& files, uint32_t imageLength);
 
 }  // namespace tonvarel

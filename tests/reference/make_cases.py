@@ -41,7 +41,8 @@ def chunk(ident, payload, size=None):
 
 def fmt_payload(channels, rate, bits, tag=1, extra=b""):
     align = channels * bits // 8
-    return struct.pack("<HHIIHH", tag, channels, rate, (rate * align) & 0xFFFFFFFF, align & 0xFFFF, bits) + extra
+    byte_rate = (rate * align) & 0xFFFFFFFF
+    return struct.pack("<HHIIHH", tag, channels, rate, byte_rate, align & 0xFFFF, bits) + extra
 
 
 def riff(body, size=None):
@@ -201,6 +202,9 @@ def build_cases(c, rng):
     for k in range(50):
         down += ["move " + pos(200, 2 + k * k // 10), "render 1"]
     c.add("bend_down", down + ["render 2", "lup 0 0"])
+    # the same bends on a noise table, where every rounding of the phase can be heard
+    c.add("bend_noise", ["load " + c.wavp("s16.wav")] + up + down[1:]
+          + ["render 1", "lup 0 0", "save @SAVE@/bend.wav"])
     wiggle = ["ldown " + pos(64, 128)]
     for k in range(80):
         wiggle += ["move " + pos(rng.randint(1, 255), rng.randint(1, 255)),

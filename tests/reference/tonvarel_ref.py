@@ -42,7 +42,7 @@ def f32(x):
 
 
 def f32_list(values):
-    """Round a whole list of doubles to binary32; the C cast behind array('f') rounds to nearest even."""
+    """Round a list of doubles to binary32 (array("f") stores by a C cast: nearest, ties even)."""
     return array("f", values).tolist()
 
 
@@ -61,13 +61,6 @@ def le16(b, p):
 
 def le32(b, p):
     return b[p] | (b[p + 1] << 8) | (b[p + 2] << 16) | (b[p + 3] << 24)
-
-
-def samples_to_bytes(samples):
-    a = array("h", samples)
-    if not LITTLE:
-        a.byteswap()
-    return a.tobytes()
 
 
 # ---------------------------------------------------------------------------
@@ -330,7 +323,7 @@ def stereo_block(left):
 # The pad
 
 def pad_offset(X, Y):
-    """Pad offset of a client position (16-bit values as the mouse message carries them), or None."""
+    """Pad offset of a client position (the 16-bit values a mouse message carries), or None."""
     x = (X & 0xFFFF) - PAD_ORIGIN
     y = (Y & 0xFFFF) - PAD_ORIGIN
     if 0 < x < 256 and 0 < y < 256:
@@ -403,7 +396,7 @@ CAPTION_DONE = "処理終了"
 
 
 def box_line(caption, text):
-    """A message box as the renderer writes it: one line, CR LF as a space, default caption Error."""
+    """A message box as one line: CR LF becomes a space, no caption becomes Error."""
     return "%s: %s" % ("Error" if caption is None else caption, text.replace("\r\n", " "))
 
 
@@ -439,7 +432,7 @@ def read_whole_file(path):
     """The file's bytes, or None when it cannot be opened, is empty, or cannot be read in full."""
     try:
         fd = os.open(path, os.O_RDONLY)
-    except OSError:
+    except (OSError, ValueError):        # ValueError: a NUL byte in the path
         return None
     try:
         try:
@@ -553,7 +546,7 @@ def stream_header(data_bytes):
 def _create(path):
     try:
         return os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o666)
-    except OSError:
+    except (OSError, ValueError):
         return None
 
 
@@ -584,6 +577,8 @@ def create_for_write_making_dirs(path, boxes):
             except OSError as ex:
                 if ex.errno == errno.EEXIST:
                     break
+            except ValueError:
+                pass
         if not made:
             boxes.append(box_line(None, MSG_DEATH))
             return None
@@ -750,9 +745,16 @@ def main(argv):
         f = open(out, "wb")
     except OSError as ex:
         return fail("cannot create %s: %s" % (out, ex.strerror))
-    with f:
-        f.write(stream_header(total_blocks * BLOCK_BYTES))
-        Session(on_box).run(commands, f.write)
+    try:
+        with f:
+            f.write(stream_header(total_blocks * BLOCK_BYTES))
+            Session(on_box).run(commands, f.write)
+    except OSError as ex:
+        try:
+            os.remove(out)
+        except OSError:
+            pass
+        return fail("cannot write %s: %s" % (out, ex.strerror))
     return 0
 
 
