@@ -43,6 +43,7 @@ test-sanitizers: asan tsan
 	@ctest --test-dir $(ASAN) --output-on-failure
 	@$(TSAN)/tests/unit/table_stress_test --gtest_brief=1
 test-reference: native
+	@python3 tests/reference/test_reference.py
 	@python3 tests/reference/compare.py --render $(RENDER)
 
 # The Windows build, cross-compiled with MinGW; its tests run under Wine with no display.

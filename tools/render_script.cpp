@@ -46,7 +46,7 @@ std::string_view nextToken(std::string_view& rest) {
 }
 
 std::optional<int64_t> integer(std::string_view token) {
-  if (token.empty() || token.size() > 12) return std::nullopt;
+  if (token.empty()) return std::nullopt;
   int64_t value = 0;
   const char* end = token.data() + token.size();
   const char* begin = token.data();

@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
     } else if (script.empty() && !arg.starts_with("--")) {
       script = arg;
     } else {
-      std::fprintf(stderr, "tonvarel-render: unexpected argument '%s'\n%s\n", arg.c_str(),
+      std::fprintf(stderr, "tonvarel-render: unexpected argument '%s' (%s)\n", arg.c_str(),
                    tonvarel::kUsage);
       return 2;
     }

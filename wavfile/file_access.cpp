@@ -82,7 +82,7 @@ void FileAccess::setMessageHook(MessageHook hook, void* context) {
 }
 
 bool FileAccess::beginCommand() {
-  
+  if (commandRunning_) return false;
   commandRunning_ = true;
   return true;
 }

@@ -9,8 +9,9 @@
 #include <cstdint>
 
 #ifdef _WIN32
-#include <commdlg.h>
 #include <windows.h>
+// commdlg.h needs the types windows.h declares.
+#include <commdlg.h>
 #endif
 
 namespace tonvarel {

@@ -10,6 +10,10 @@
 #include <cstdlib>
 #include <thread>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 #include "engine/tone_table.h"
 #include "wavfile/messages.h"
 #include "wavfile/sample_convert.h"
@@ -18,12 +22,25 @@
 namespace tonvarel {
 namespace {
 
+// A large table is written once, right after it is allocated, so the cost of first touching
+// its fresh pages dominates an import. Where the kernel offers it, huge pages cut that cost
+// several-fold; the advice covers the whole 2 MiB pages inside the block.
+void adviseHugePages([[maybe_unused]] void* storage, [[maybe_unused]] size_t bytes) {
+#ifdef __linux__
+  constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+  const auto begin = (reinterpret_cast<uintptr_t>(storage) + kHugePage - 1) & ~(kHugePage - 1);
+  const auto end = (reinterpret_cast<uintptr_t>(storage) + bytes) & ~(kHugePage - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+}
+
 // Each storage is released before its replacement is allocated; nothing is resized in place.
 // An empty request still gets one byte, so a table of no samples points at live storage.
 template <class T>
 T* renewStorage(T*& storage, size_t bytes) {
   std::free(storage);
   storage = static_cast<T*>(std::malloc(bytes == 0 ? 1 : bytes));
+  if (storage != nullptr) adviseHugePages(storage, bytes);
   return storage;
 }
 

@@ -184,6 +184,38 @@ def check_accepted(case, ref, cpp):
     return problems
 
 
+def cli_cases(render, cases_dir, keep):
+    """Command lines the programs must refuse: (name, problems)."""
+    script = os.path.join(cases_dir, "scripts", "plain_440.txt")
+    missing = os.path.join(cases_dir, "scripts", "no_such_script.txt")
+    results = []
+    for name, args in (("cli_missing_script", [missing, "--out", "@OUT@"]),
+                       ("cli_no_out", [script]),
+                       ("cli_out_without_path", [script, "--out"]),
+                       ("cli_no_arguments", [])):
+        problems = []
+        for who, cmd in (("reference", REFERENCE), ("render", [render])):
+            out = os.path.join(keep, who + "-" + name + ".wav")
+            if os.path.lexists(out):
+                os.remove(out)
+            try:
+                p = subprocess.run(cmd + [a.replace("@OUT@", out) for a in args],
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.PIPE, timeout=60, cwd=keep)
+            except (OSError, subprocess.TimeoutExpired) as ex:
+                problems.append("%s: %s" % (who, ex))
+                continue
+            lines = [l for l in p.stderr.split(b"\n") if l]
+            if p.returncode == 0:
+                problems.append("%s accepted it" % who)
+            if len(lines) != 1:
+                problems.append("%s wrote %d lines to stderr, expected one" % (who, len(lines)))
+            if os.path.lexists(out):
+                problems.append("%s left an output file" % who)
+        results.append((name, problems))
+    return results
+
+
 def main(argv):
     ap = argparse.ArgumentParser(description="compare tonvarel-render with the reference model")
     ap.add_argument("--render", required=True, help="path of the tonvarel-render program")
@@ -231,6 +263,14 @@ def main(argv):
                 print("ok   %s %s" % (case["name"], timing))
             sys.stdout.flush()
         sys.stderr.write("time in total: reference %.1f s, render %.1f s\n" % (t_ref, t_cpp))
+        if not opts.only:
+            for name, problems in cli_cases(render, cases_dir, keep):
+                if problems:
+                    failed += 1
+                    print("FAIL %s: %s" % (name, "; ".join(problems)))
+                else:
+                    passed += 1
+                    print("ok   %s" % name)
         print("%d passed, %d failed" % (passed, failed))
         return 1 if failed else 0
     finally:

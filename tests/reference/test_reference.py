@@ -182,7 +182,8 @@ class Voice(unittest.TestCase):
                 (p(250), rf(0.3), True, None), (p(1), 0.0, True, array("h")),
                 (p(90), rf(0.2), True, array("h", range(-600, 600, 3))),
                 (p(90), rf(0.2), True, None), (p(17), rf(0.002), True, None),
-                (p(17), rf(0.002), True, None)]
+                (p(17), rf(0.002), True, None), (p(1), rf(0.382), True, array("h", [42])),
+                (p(255), rf(0.382), True, None), (p(2), 0.0, True, array("h", [1, 2, 3]))]
         for i, (pitch, depth, gate, table) in enumerate(plan):
             reset = table is not None or i == 0
             if table is not None:
@@ -228,7 +229,8 @@ class Take(unittest.TestCase):
             path = os.path.join(d, "a", "b", "take.wav").encode()
             boxes = []
             ref.export_take(e, path, boxes)
-            data = open(path, "rb").read()
+            with open(path, "rb") as f:
+                data = f.read()
         self.assertEqual(boxes, ["処理終了: 処理終了"])
         self.assertEqual(len(data), 3044)
         self.assertEqual(struct.unpack_from("<I", data, 4)[0], 3036)

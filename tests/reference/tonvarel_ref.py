@@ -15,6 +15,7 @@ array('f')) and cached.  Only the phase walk itself runs frame by frame.
 """
 
 import errno
+import math
 import os
 import re
 import stat
@@ -22,7 +23,6 @@ import struct
 import sys
 from array import array
 
-SAMPLE_RATE = 44100
 FRAMES_PER_BLOCK = 1500
 BLOCK_BYTES = 6000
 TAKE_CAPACITY = 5292000                     # bytes: 60 s of 16-bit mono
@@ -30,6 +30,7 @@ TAKE_SAMPLES = TAKE_CAPACITY // 2
 DEFAULT_TABLE_LENGTH = 44100
 STREAM_DATA_LIMIT = 0xFFFFFFFF - 36         # largest data size the stream header can state
 PATH_MAX_BYTES = 259
+TWO24 = float(1 << 24)
 PAD_ORIGIN = 64
 LITTLE = sys.byteorder == "little"
 
@@ -44,11 +45,6 @@ def f32(x):
 def f32_list(values):
     """Round a list of doubles to binary32 (array("f") stores by a C cast: nearest, ties even)."""
     return array("f", values).tolist()
-
-
-def s16(v):
-    v &= 0xFFFF
-    return v - 0x10000 if v & 0x8000 else v
 
 
 def u32(v):
@@ -288,6 +284,16 @@ class Engine:
 
     def _wrap(self, ph, lf):
         cell = self._cell
+        if -TWO24 < ph < TWO24:
+            # Below 2^24 the spacing of the phase is at most 1, so every subtraction or
+            # addition of the (whole) length that leaves the sign alone is exact and the
+            # passes amount to fmod, which is exact too.  Only the addition that crosses
+            # zero from below rounds; the passes below take it from there.
+            ph = math.fmod(ph, lf)
+            if ph == 0.0:
+                return 0.0
+            if ph > 0.0:
+                return ph
         while True:
             moved = False
             if not ph < lf:

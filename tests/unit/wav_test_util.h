@@ -1,11 +1,10 @@
-// Helpers shared by the WAV file tests: building file images byte by byte, recording message
-// boxes and answering choosers through FileAccess's hooks, and a scratch directory.
+// Helpers shared by the WAV file tests: file images built byte by byte, a stand-in for the
+// person at the screen (through FileAccess's hooks), and a scratch directory.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -23,21 +22,17 @@ namespace tonvarel::testing {
 using Bytes = std::vector<uint8_t>;
 
 inline void putU16(Bytes& b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
+  b.push_back(uint8_t(v));
+  b.push_back(uint8_t(v >> 8));
 }
 inline void putU32(Bytes& b, uint32_t v) {
-  putU16(b, v & 0xFFFF);
+  putU16(b, v);
   putU16(b, v >> 16);
-}
-inline void putTag(Bytes& b, const char* tag) {
-  b.insert(b.end(), tag, tag + 4);
 }
 
 // A chunk exactly as given: the declared size need not match the bytes that follow.
 inline Bytes chunk(const char* id, uint32_t declaredSize, const Bytes& data) {
-  Bytes b;
-  putTag(b, id);
+  Bytes b(id, id + 4);
   putU32(b, declaredSize);
   b.insert(b.end(), data.begin(), data.end());
   return b;
@@ -46,42 +41,36 @@ inline Bytes chunk(const char* id, const Bytes& data) {
   return chunk(id, static_cast<uint32_t>(data.size()), data);
 }
 
-inline Bytes formatFields(uint16_t channels, uint32_t rate, uint16_t bits, uint16_t tag = 1) {
+inline Bytes fmt(uint16_t channels, uint16_t bits, uint32_t rate = 44100, uint16_t tag = 1) {
   Bytes b;
-  putU16(b, tag);
-  putU16(b, channels);
-  putU32(b, rate);
-  putU32(b, rate * channels * bits / 8);
-  putU16(b, static_cast<uint16_t>(channels * bits / 8));
-  putU16(b, bits);
-  return b;
+  putU16(b, tag), putU16(b, channels), putU32(b, rate), putU32(b, rate * channels * bits / 8);
+  putU16(b, channels * bits / 8), putU16(b, bits);
+  return chunk("fmt ", b);
 }
 
-// "RIFF", its size (by default what follows it) and "WAVE", then the chunks.
-inline Bytes riff(std::initializer_list<Bytes> chunks, std::optional<uint32_t> riffSize = {},
+// "RIFF", its size (by default what follows it), the form type, then the chunks.
+inline Bytes riff(std::initializer_list<Bytes> chunks, std::optional<uint32_t> size = {},
                   const char* form = "WAVE") {
-  Bytes body;
-  putTag(body, form);
+  Bytes body(form, form + 4);
   for (const Bytes& c : chunks) body.insert(body.end(), c.begin(), c.end());
-  Bytes b;
-  putTag(b, "RIFF");
-  putU32(b, riffSize.value_or(static_cast<uint32_t>(body.size())));
+  Bytes b = {'R', 'I', 'F', 'F'};
+  putU32(b, size.value_or(static_cast<uint32_t>(body.size())));
   b.insert(b.end(), body.begin(), body.end());
   return b;
 }
 
 inline Bytes wav(uint16_t channels, uint16_t bits, const Bytes& data, uint32_t rate = 44100) {
-  return riff({chunk("fmt ", formatFields(channels, rate, bits)), chunk("data", data)});
+  return riff({fmt(channels, bits, rate), chunk("data", data)});
 }
 
-inline Bytes samples16(std::initializer_list<int> values) {
+inline Bytes pcm16(std::initializer_list<int> values) {
   Bytes b;
   for (int v : values) putU16(b, static_cast<uint16_t>(v));
   return b;
 }
 
 inline int16_t sampleAt(const uint8_t* table, uint32_t i) {
-  return static_cast<int16_t>(static_cast<uint16_t>(table[2 * i] | table[2 * i + 1] << 8));
+  return static_cast<int16_t>(table[2 * i] | table[2 * i + 1] << 8);
 }
 
 struct Message {
@@ -89,20 +78,17 @@ struct Message {
   std::optional<std::string> caption;  // none: the platform's default
   bool operator==(const Message&) const = default;
 };
-
 inline void PrintTo(const Message& m, std::ostream* os) {
   *os << (m.caption ? *m.caption : "<default>") << ": " << m.text;
 }
 
-// Stands in for the person at the screen: confirms choosers with `answer` (or cancels) and
-// notes every message box. `duringMessage` / `duringChooser` run inside the box or chooser.
+// Confirms choosers with `answer` (or cancels without one), notes where each chooser started
+// and every message box, and runs `meanwhile` inside each box and chooser.
 struct Desk {
   std::optional<std::string> answer;
+  std::vector<std::string> choosersFrom;
   std::vector<Message> messages;
-  std::vector<std::string> chooserStartedWith;
-  std::vector<bool> chooserWasSave;
-  std::function<void()> duringMessage;
-  std::function<void()> duringChooser;
+  std::function<void()> meanwhile;
 
   void attach(FileAccess& files) {
     files.setMessageHook(
@@ -110,18 +96,17 @@ struct Desk {
           auto* desk = static_cast<Desk*>(self);
           desk->messages.push_back(
               {text, caption ? std::optional<std::string>(caption) : std::nullopt});
-          if (desk->duringMessage) desk->duringMessage();
+          if (desk->meanwhile) desk->meanwhile();
         },
         this);
     files.setChooserHook(
-        [](void* self, bool save, char* path) {
+        [](void* self, bool, char* path) {
           auto* desk = static_cast<Desk*>(self);
-          desk->chooserStartedWith.emplace_back(path);
-          desk->chooserWasSave.push_back(save);
-          if (desk->duringChooser) desk->duringChooser();
-          if (!desk->answer) return false;
-          std::strncpy(path, desk->answer->c_str(), kPathChars);
-          return true;
+          desk->choosersFrom.emplace_back(path);
+          const std::optional<std::string> answer = desk->answer;
+          if (desk->meanwhile) desk->meanwhile();
+          if (answer) std::strncpy(path, answer->c_str(), kPathChars);
+          return answer.has_value();
         },
         this);
   }
@@ -130,9 +115,8 @@ struct Desk {
 // A fresh directory per test, removed with everything in it afterwards.
 class ScratchDir {
  public:
-  ScratchDir() {
-    std::string pattern = ::testing::TempDir() + "tonvarel-XXXXXX";
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  ScratchDir() : path_(::testing::TempDir() + "tonvarel-XXXXXX") {
+    if (mkdtemp(path_.data()) == nullptr) path_.clear();
   }
   ~ScratchDir() {
     std::error_code ignored;
