@@ -61,6 +61,17 @@ test: test-native test-sanitizers test-reference test-win32 test-e2e
 
 bench: native
 	@$(NATIVE)/bench/bench_engine
+	@$(NATIVE)/bench/bench_wavfile
+
+# The WAV import under libFuzzer (clang, ASan+UBSan) for FUZZ_SECONDS, from generated seeds.
+fuzz: deps-native
+	@cmake -S . -B $(FUZZ) -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTONVAREL_TESTS=OFF >/dev/null
+	@cmake --build $(FUZZ) -j$(JOBS) --target wav_import_fuzzer
+	@python3 fuzz/make_seeds.py $(FUZZ)/seeds
+	@mkdir -p $(FUZZ)/corpus
+	@$(FUZZ)/fuzz/wav_import_fuzzer $(FUZZ)/corpus $(FUZZ)/seeds -dict=fuzz/wav.dict \
+	  -max_len=65536 -rss_limit_mb=4096 -artifact_prefix=$(FUZZ)/ -print_final_stats=1 \
+	  -max_total_time=$(FUZZ_SECONDS)
 
 run: win32
 	@scripts/run-windows.sh $(WIN32)/app/tonvarel.exe

@@ -39,8 +39,7 @@ void registerWindowClass(HINSTANCE instance, const char* className) {
   RegisterClassExA(&wc);
 }
 
-bool createMainWindow(HINSTANCE instance, int showState, const char* className,
-                      const char* title) {
+bool createMainWindow(HINSTANCE instance, int showState, const char* className, const char* title) {
   appInstance = instance;
   mainWindow = CreateWindowExA(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
                                kWindowWidth, kWindowHeight, nullptr, nullptr, instance, nullptr);

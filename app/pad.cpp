@@ -15,7 +15,9 @@ std::optional<Offset> acceptedOffset(uint16_t clientX, uint16_t clientY) {
   return std::nullopt;
 }
 
-float pitchForHeight(int y) { return static_cast<float>(7040.0 / (static_cast<double>(y) / 8.0)); }
+float pitchForHeight(int y) {
+  return static_cast<float>(7040.0 / (static_cast<double>(y) / 8.0));
+}
 
 float depthForOffset(int x) {
   if (x <= 64) return 0.0f;
@@ -52,9 +54,13 @@ void releaseLeft(EngineState& state) {
   closeTakeUnless(state, state.rightHeld.load(std::memory_order_relaxed));
 }
 
-void keyOff(EngineState& state) { state.gate.store(false, std::memory_order_relaxed); }
+void keyOff(EngineState& state) {
+  state.gate.store(false, std::memory_order_relaxed);
+}
 
-void pressRight(EngineState& state) { state.rightHeld.store(true, std::memory_order_relaxed); }
+void pressRight(EngineState& state) {
+  state.rightHeld.store(true, std::memory_order_relaxed);
+}
 
 void releaseRight(EngineState& state) {
   state.rightHeld.store(false, std::memory_order_relaxed);

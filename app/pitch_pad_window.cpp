@@ -71,16 +71,30 @@ LRESULT CALLBACK pitchPadProc(HWND window, UINT message, WPARAM wParam, LPARAM l
   const auto x = LOWORD(lParam);
   const auto y = HIWORD(lParam);
   switch (message) {
-    case WM_PAINT: onPaint(window); return 0;
-    case WM_MOUSEMOVE: pad::mouseMove(engine, x, y); return 0;
-    case WM_LBUTTONDOWN: onLeftButtonDown(window, x, y); return 0;
-    case WM_LBUTTONUP: onLeftButtonUp(window); return 0;
-    case WM_RBUTTONDOWN: pad::pressRight(engine); return 0;
-    case WM_RBUTTONUP: pad::releaseRight(engine); return 0;
+    case WM_PAINT:
+      onPaint(window);
+      return 0;
+    case WM_MOUSEMOVE:
+      pad::mouseMove(engine, x, y);
+      return 0;
+    case WM_LBUTTONDOWN:
+      onLeftButtonDown(window, x, y);
+      return 0;
+    case WM_LBUTTONUP:
+      onLeftButtonUp(window);
+      return 0;
+    case WM_RBUTTONDOWN:
+      pad::pressRight(engine);
+      return 0;
+    case WM_RBUTTONUP:
+      pad::releaseRight(engine);
+      return 0;
     case WM_COMMAND:
       if (onCommand(window, LOWORD(wParam))) return 0;
       break;
-    case WM_DESTROY: PostQuitMessage(0); return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }

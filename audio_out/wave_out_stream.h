@@ -1,8 +1,8 @@
 // The output stream: keeps the waveform-audio device fed from start-up to exit.
 #pragma once
 
-#include <windows.h>
 #include <mmsystem.h>
+#include <windows.h>
 
 #include <atomic>
 #include <cstdint>

@@ -27,9 +27,9 @@ void renderBlocks(benchmark::State& bench, EngineState& state, Motion motion, fl
     benchmark::DoNotOptimize(block.data());
     benchmark::ClobberMemory();
   }
-  bench.counters["realtime_factor"] = benchmark::Counter(
-      kBlockMicroseconds * 1e-6 * static_cast<double>(bench.iterations()),
-      benchmark::Counter::kIsRate);
+  bench.counters["realtime_factor"] =
+      benchmark::Counter(kBlockMicroseconds * 1e-6 * static_cast<double>(bench.iterations()),
+                         benchmark::Counter::kIsRate);
 }
 
 void setUp(EngineState& state, float pitch, float depth) {

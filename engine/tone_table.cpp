@@ -30,7 +30,8 @@ void buildDefaultTable(EngineState& state) {
 }
 
 void useDefaultTable(EngineState& state) {
-  state.table.store(reinterpret_cast<const uint8_t*>(state.defaultTable), std::memory_order_relaxed);
+  state.table.store(reinterpret_cast<const uint8_t*>(state.defaultTable),
+                    std::memory_order_relaxed);
   state.tableLength.store(kDefaultTableLength, std::memory_order_relaxed);
 }
 

@@ -28,7 +28,9 @@ constexpr std::array<Keyword, 8> kKeywords{{
     {"render", Kind::kRender},
 }};
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 std::string_view trimmed(std::string_view s) {
   while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);

@@ -14,9 +14,9 @@ TEST(PadGeometry, AcceptsOffsetsOneTo255OnBothAxes) {
     bool inside;
   };
   const Case cases[] = {
-      {64 + 128, 64 + 128, true}, {64 + 1, 64 + 1, true},     {64 + 255, 64 + 255, true},
-      {64, 64 + 128, false},      {64 + 128, 64, false},      {64 + 256, 64 + 128, false},
-      {64 + 128, 64 + 256, false}, {0, 0, false},             {65535, 65535, false},
+      {64 + 128, 64 + 128, true},  {64 + 1, 64 + 1, true}, {64 + 255, 64 + 255, true},
+      {64, 64 + 128, false},       {64 + 128, 64, false},  {64 + 256, 64 + 128, false},
+      {64 + 128, 64 + 256, false}, {0, 0, false},          {65535, 65535, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
@@ -93,8 +93,10 @@ TEST(PadScale, FortyEightSemitoneTicksWithLongOnesAtEachC) {
   std::vector<int> longRows;
   for (const auto& t : ticks) {
     EXPECT_EQ(t.fromX, 62);
-    if (t.toX == 48) longRows.push_back(t.row);
-    else EXPECT_EQ(t.toX, 56);
+    if (t.toX == 48)
+      longRows.push_back(t.row);
+    else
+      EXPECT_EQ(t.toX, 56);
   }
   EXPECT_EQ(longRows, (std::vector<int>{90, 117, 171, 279}));
   // Octaves at 3,520, 1,760, 880 and 440 Hz; truncation puts ticks 0 and 1 on one row.

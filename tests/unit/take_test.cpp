@@ -33,7 +33,8 @@ class Take : public ::testing::Test {
   }
   static std::vector<uint8_t> leftChannel(const std::vector<uint8_t>& stream) {
     std::vector<uint8_t> left;
-    for (size_t o = 0; o < stream.size(); o += 4) left.insert(left.end(), &stream[o], &stream[o + 2]);
+    for (size_t o = 0; o < stream.size(); o += 4)
+      left.insert(left.end(), &stream[o], &stream[o + 2]);
     return left;
   }
   std::vector<uint8_t> taken() const {

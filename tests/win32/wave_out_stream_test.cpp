@@ -19,10 +19,14 @@
 namespace tonvarel {
 namespace {
 
-const char* capturePath() { return std::getenv("TONVAREL_CAPTURE"); }
+const char* capturePath() {
+  return std::getenv("TONVAREL_CAPTURE");
+}
 
 // Wine's path for a Unix file, so the test can read what ALSA wrote.
-std::string windowsPath(const char* unixPath) { return std::string("Z:") + unixPath; }
+std::string windowsPath(const char* unixPath) {
+  return std::string("Z:") + unixPath;
+}
 
 std::vector<int16_t> leftChannelOfCapture() {
   std::vector<int16_t> left;
@@ -117,7 +121,8 @@ TEST(WaveOutStream, StreamsSilenceUntilTheGateOpensThenExactlyWhatTheRendererMak
   while (offset < 4 * kBlockFrames && expected[offset] != captured[silentFrames]) ++offset;
   ASSERT_LT(offset, 4 * kBlockFrames) << "first heard sample " << captured[silentFrames];
   for (size_t i = 0; i < heard; ++i) {
-    ASSERT_EQ(captured[silentFrames + i], expected[offset + i]) << "frame " << i << " after the gate";
+    ASSERT_EQ(captured[silentFrames + i], expected[offset + i])
+        << "frame " << i << " after the gate";
   }
 }
 
