@@ -7,6 +7,10 @@
 // Every write earns exactly one signal, so the event stays in step with the loop. The thread
 // takes no lock, allocates nothing and touches no file or window.
 //
+// Without a device nothing would ever signal the event, and the voice would fall still: notes
+// would be silent but also missing from the take. So the thread then keeps time itself, waiting
+// out each block's playing time (1,500 frames at 44,100 Hz) against a running deadline.
+//
 // Stopping: the destructor sets the stop flag and wakes the thread. A pulse is lost if the thread
 // is not yet waiting, and without a device nothing else would ever wake it, so the destructor
 // keeps setting the event until the thread has ended. Only then are the event, the take buffer,
@@ -66,14 +70,46 @@ WaveOutStream::WaveOutStream(EngineState& state) : state_(state) {
   allocateTake(state_);
 }
 
+namespace {
+
+// Paces the streaming thread when there is no device to do it: one block per block's playing
+// time, on average, however late each wake-up comes.
+class BlockClock {
+ public:
+  BlockClock() {
+    QueryPerformanceFrequency(&frequency_);
+    QueryPerformanceCounter(&start_);
+  }
+  // Milliseconds until the next block is due (0 if it is due already).
+  DWORD millisecondsToNextBlock() {
+    ++blocks_;
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const double due = static_cast<double>(blocks_) * kBlockFrames / 44100.0;
+    const double elapsed = static_cast<double>(now.QuadPart - start_.QuadPart) /
+                           static_cast<double>(frequency_.QuadPart);
+    return due > elapsed ? static_cast<DWORD>((due - elapsed) * 1000.0) : 0;
+  }
+
+ private:
+  LARGE_INTEGER frequency_{};
+  LARGE_INTEGER start_{};
+  uint64_t blocks_ = 0;
+};
+
+}  // namespace
+
 DWORD WINAPI WaveOutStream::streamLoop(LPVOID self) {
   auto& stream = *static_cast<WaveOutStream*>(self);
+  BlockClock clock;
   int i = 0;
   while (!stream.stopStreaming_.load(std::memory_order_acquire)) {
     if (stream.device_ != nullptr) {
       waveOutWrite(stream.device_, &stream.headers_[i], sizeof(WAVEHDR));
+      WaitForSingleObject(stream.wakeEvent_, INFINITE);
+    } else {
+      WaitForSingleObject(stream.wakeEvent_, clock.millisecondsToNextBlock());
     }
-    WaitForSingleObject(stream.wakeEvent_, INFINITE);
     i = 1 - i;
     renderBlock(stream.state_, stream.blocks_[i], kBlockBytes);
   }

@@ -1,8 +1,9 @@
 // The output stream: keeps the waveform-audio device fed from start-up to exit.
 #pragma once
 
-#include <mmsystem.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <mmsystem.h>
 
 #include <atomic>
 #include <cstdint>

@@ -63,6 +63,21 @@ TEST(WaveOutStream, StartsAndStopsFiftyTimesWithoutHangingOrLeaking) {
   EXPECT_LE(handlesAfter, handlesBefore + 2) << "handles grow with every stream";
 }
 
+TEST(WaveOutStream, WithoutADeviceStillRendersSoTakesAreRecorded) {
+  if (capturePath() != nullptr) GTEST_SKIP() << "runs without a device only";
+  EngineState state;
+  buildDefaultTable(state);
+  {
+    WaveOutStream stream(state);
+    ASSERT_FALSE(stream.hasDevice());
+    openTakeIfIdle(state);
+    state.gate = true;
+    waitForBlocks(state, 3);  // paced at about 34 ms a block
+    EXPECT_GE(takeBytes(state).length, 2 * 2 * kBlockFrames);
+  }
+  releaseTables(state);
+}
+
 TEST(WaveOutStream, StreamsSilenceUntilTheGateOpensThenExactlyWhatTheRendererMakes) {
   if (capturePath() == nullptr) GTEST_SKIP() << "runs with the capturing device only";
   std::remove(windowsPath(capturePath()).c_str());
