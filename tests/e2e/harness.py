@@ -11,14 +11,12 @@ the prefix survives.
 import array
 import json
 import os
-import select
 import shutil
 import signal
 import subprocess
 import time
 
 FRAME_BYTES = 4  # 16-bit stereo
-RATE = 44100
 
 
 class StepTimeout(AssertionError):
@@ -48,6 +46,22 @@ def run(cmd, env=None, timeout=30, check=True, cwd=None):
         raise AssertionError(f"{' '.join(map(str, cmd))} exited with {result.returncode}: "
                              f"{result.stderr.decode(errors='replace').strip()[-500:]}")
     return result
+
+
+def quiet_wine(args, env, timeout=30, check=True):
+    """Runs a Windows program to completion (bounded) and returns its exit code.
+
+    Its output goes to /dev/null: a Wine program may start the prefix's background processes,
+    which would inherit a pipe and keep it open, so waiting for the pipe's end would hang."""
+    try:
+        code = subprocess.run(["wine", *args], env=env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=timeout).returncode
+    except subprocess.TimeoutExpired as e:
+        raise StepTimeout(f"wine {' '.join(args)} took longer than {timeout} s") from e
+    if check and code != 0:
+        raise AssertionError(f"wine {' '.join(args)} exited with {code}")
+    return code
 
 
 def processes_with_env(name, value):
@@ -107,7 +121,12 @@ class Session:
         self._make_prefix()
         self._start_display()
         # A server that lives for the whole run saves each program start a second or two.
-        run(["wineserver", "-p"], env=self.wine_env(), timeout=20)
+        # Its output must not be a pipe: the server keeps it open for as long as it runs.
+        try:
+            subprocess.run(["wineserver", "-p"], env=self.wine_env(), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=20)
+        except subprocess.TimeoutExpired as e:
+            raise StepTimeout("wineserver -p did not return within 20 s") from e
 
     def close(self):
         """Stops everything this session started; safe to call more than once."""
@@ -138,6 +157,11 @@ class Session:
                     proc.kill()
                     proc.wait(timeout=5)
         self.openbox = self.xvfb = None
+        for name in ("openbox.pid", "xvfb.pid"):
+            try:
+                os.remove(os.path.join(self.work, name))
+            except FileNotFoundError:
+                pass
 
     def leftover_processes(self):
         """(pid, command line) of every live process of the prefix."""
@@ -153,52 +177,79 @@ class Session:
              source], timeout=120)
 
     def _make_prefix(self):
-        if not self.reuse_prefix and os.path.isdir(self.prefix):
-            shutil.rmtree(self.prefix)
+        if os.path.isdir(self.prefix):
+            # A server of an earlier run that was killed before its clean-up.
+            run(["wineserver", "-k"], env=self.wine_env(), timeout=15, check=False)
+            if not self.reuse_prefix:
+                shutil.rmtree(self.prefix)
         env = dict(os.environ, LANG="ja_JP.UTF-8", LC_ALL="ja_JP.UTF-8",
                    HOME=self._make_home("prefix-home", audio=None))
         run([os.path.join(self.repo, "scripts", "wine-prefix.sh"), self.prefix], env=env,
             timeout=180)
 
     def _start_display(self):
-        read_end, write_end = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten",
-             "tcp"],
-            pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=open(os.path.join(self.work, "xvfb.log"), "wb"), start_new_session=True)
-        os.close(write_end)
-        number = b""
-        deadline = time.monotonic() + 15
-        while not number.endswith(b"\n"):
-            left = deadline - time.monotonic()
-            ready, _, _ = select.select([read_end], [], [], max(left, 0))
-            if not ready:
-                os.close(read_end)
-                raise StepTimeout("Xvfb did not report its display number within 15 s")
-            chunk = os.read(read_end, 64)
-            if not chunk:
-                os.close(read_end)
-                raise AssertionError("Xvfb ended before reporting its display number")
-            number += chunk
-        os.close(read_end)
-        self.display = ":" + number.decode().strip()
+        # Display numbers from 40 up, leaving the low ones to desktops and other tools. The
+        # X server's own lock file settles a race with another run: the loser exits at once.
+        for number in range(40, 140):
+            if (os.path.exists(f"/tmp/.X{number}-lock")
+                    or os.path.exists(f"/tmp/.X11-unix/X{number}")):
+                continue
+            self.xvfb = subprocess.Popen(
+                ["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                stderr=open(os.path.join(self.work, "xvfb.log"), "wb"), start_new_session=True)
+            socket, lock = f"/tmp/.X11-unix/X{number}", f"/tmp/.X{number}-lock"
+
+            def owner():
+                try:
+                    with open(lock) as f:
+                        return int(f.read().strip() or 0)
+                except (OSError, ValueError):
+                    return 0
+            wait_until("Xvfb to start",
+                       lambda: (os.path.exists(socket) and owner()) or self.xvfb.poll() is not None,
+                       15, interval=0.05)
+            if self.xvfb.poll() is None and owner() == self.xvfb.pid:
+                self.display = f":{number}"
+                break
+            if self.xvfb.poll() is None:  # another server got this number first
+                self.xvfb.terminate()
+                self.xvfb.wait(timeout=10)
+        else:
+            raise AssertionError("no free X display number between 40 and 139")
+        wait_until("the X server to answer",
+                   lambda: run(["xdpyinfo"], env=self.x_env(), check=False, timeout=5).returncode == 0,
+                   10, interval=0.1)
         with open(os.path.join(self.work, "xvfb.pid"), "w") as f:
             f.write(f"{self.xvfb.pid}\n")
         if self.window_manager:
+            self._start_openbox()
+        xdotool(self, "mousemove", "1010", "750")
+
+    def _start_openbox(self):
+        # Now and then openbox ends at once with status 1 and no word on a fresh display;
+        # a second start has always worked.
+        open(os.path.join(self.work, "openbox.log"), "wb").close()
+        for attempt in range(3):
             self.openbox = subprocess.Popen(
                 ["openbox", "--sm-disable"], env=dict(os.environ, DISPLAY=self.display),
                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                stderr=open(os.path.join(self.work, "openbox.log"), "wb"),
+                stderr=open(os.path.join(self.work, "openbox.log"), "ab"),
                 start_new_session=True)
             with open(os.path.join(self.work, "openbox.pid"), "w") as f:
                 f.write(f"{self.openbox.pid}\n")
-            # openbox announces itself on the root window once it manages the screen.
-            wait_until("openbox to manage the screen",
-                       lambda: b"_NET_SUPPORTING_WM_CHECK(WINDOW)" in run(
-                           ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.x_env(),
-                           check=False, timeout=5).stdout, 10)
-        xdotool(self, "mousemove", "1010", "750")
+
+            def managing():
+                if self.openbox.poll() is not None:
+                    return "ended"
+                out = run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.x_env(),
+                          check=False, timeout=5).stdout
+                return b"window id" in out and "managing"
+            state = wait_until("openbox to manage the screen", managing, 10, interval=0.1)
+            if state == "managing":
+                return
+            self.openbox.wait(timeout=5)
+        raise AssertionError("openbox would not start (see build/e2e/openbox.log)")
 
     # ---- environments ---------------------------------------------------------------------
     def x_env(self):
@@ -234,10 +285,37 @@ class Session:
         return home
 
     # ---- windows --------------------------------------------------------------------------
-    def probe(self):
-        """Every visible top-level window as a dict (see probe.c)."""
-        out = run(["wine", self.probe_exe], env=self.wine_env(), timeout=30).stdout
+    def probe(self, hidden=False):
+        """Every visible (with hidden, every) top-level window as a dict (see probe.c)."""
+        out_path = os.path.join(self.work, "probe.json")
+        if os.path.exists(out_path):
+            os.remove(out_path)
+        quiet_wine([self.probe_exe, out_path] + (["all"] if hidden else []), env=self.wine_env(),
+                   timeout=30)
+        with open(out_path, "rb") as f:
+            out = f.read()
         return [json.loads(line) for line in out.decode("utf-8").splitlines() if line.strip()]
+
+    def menu_reference(self, menus):
+        """Starts the probe's reference window with these menus ("MENU|ITEM|ITEM...") and
+        returns (process, X window id); end it with process.kill()."""
+        proc = subprocess.Popen(["wine", self.probe_exe, "--menu-window", *menus],
+                                env=self.wine_env(), stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+        def shown():
+            if proc.poll() is not None:
+                raise AssertionError(f"the menu reference window ended with {proc.returncode}")
+            out = xdotool(self, "search", "--onlyvisible", "--name", "^e2e menu reference$",
+                          check=False, timeout=10).stdout.split()
+            return [int(x) for x in out]
+        try:
+            xids = wait_until("the menu reference window", shown, 30, interval=0.2)
+        except BaseException:
+            proc.kill()
+            proc.wait(timeout=10)
+            raise
+        return proc, xids[0]
 
     def screenshot(self, path):
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -250,31 +328,47 @@ def xdotool(session, *args, timeout=20, check=True):
 
 
 class Capture:
-    """The raw 44,100 Hz 16-bit stereo stream the ALSA file plugin writes, read as it grows."""
+    """The raw 44,100 Hz 16-bit stereo stream the ALSA file plugin writes, read as it grows.
+
+    Reading is incremental and cheap, so that polling it does not starve the program of the
+    processor time it needs to render its blocks (a late block comes out as inserted silence)."""
 
     def __init__(self, path):
         self.path = path
-        self._data = bytearray()
+        self._offset = 0
+        self._pending = b""
+        self._frames = array.array("h")
+        self._left = array.array("h")
 
-    def frames(self):
-        """All complete frames captured so far, as one interleaved array of int16."""
+    def _update(self):
         try:
             with open(self.path, "rb") as f:
-                f.seek(len(self._data))
-                self._data += f.read()
+                f.seek(self._offset)
+                data = f.read()
         except FileNotFoundError:
-            pass
-        usable = len(self._data) - len(self._data) % FRAME_BYTES
-        samples = array.array("h")
-        samples.frombytes(bytes(self._data[:usable]))
-        return samples
+            return
+        self._offset += len(data)
+        data = self._pending + data
+        usable = len(data) - len(data) % FRAME_BYTES
+        self._pending = data[usable:]
+        fresh = array.array("h")
+        fresh.frombytes(data[:usable])
+        self._frames.extend(fresh)
+        self._left.extend(fresh[0::2])
+
+    def frames(self):
+        """All complete frames captured so far, interleaved (do not modify)."""
+        self._update()
+        return self._frames
 
     def left(self):
-        return self.frames()[0::2]
+        """The left channel captured so far (do not modify)."""
+        self._update()
+        return self._left
 
     def frame_count(self):
-        self.frames()
-        return len(self._data) // FRAME_BYTES
+        self._update()
+        return len(self._left)
 
 
 class App:
@@ -321,9 +415,6 @@ class App:
         self.xid = xids[0]
         return self
 
-    def alive(self):
-        return self.proc is not None and self.proc.poll() is None
-
     def wait_exit(self, timeout):
         try:
             return self.proc.wait(timeout=timeout)
@@ -335,7 +426,10 @@ class App:
         if self.proc is None:
             return
         if self.proc.poll() is None:
-            pids = [p for p in processes_with_env("HOME", self.home)]
+            # The process started is the program itself (Wine's loader becomes it). Background
+            # processes of the prefix may carry the same HOME: they are left alone.
+            pids = {self.proc.pid} | {p for p in processes_with_env("HOME", self.home)
+                                      if "tonvarel.exe" in command_line(p).lower()}
             for pid in pids:
                 try:
                     os.kill(pid, signal.SIGKILL)
@@ -369,11 +463,27 @@ class App:
         return (int(fields["Absolute upper-left X"]), int(fields["Absolute upper-left Y"]),
                 int(fields["Width"]), int(fields["Height"]))
 
-    def focus(self, xid=None):
-        xid = str(xid or self.xid)
+    def focus(self, xid=None, click=None):
+        """Gives the keyboard focus to an X window (the main window by default). Without a
+        window manager Wine may keep another of its windows active although the X focus moved:
+        there a click activates the window, at screen point `click` (for the main window, in the
+        client area clear of the pad)."""
+        xid = int(xid or self.xid)
         if self.session.window_manager:
-            xdotool(self.session, "windowactivate", "--sync", xid, timeout=10, check=False)
-        xdotool(self.session, "windowfocus", "--sync", xid, timeout=10, check=False)
+            # No --sync: activating a window that a modal box has disabled would wait for ever.
+            xdotool(self.session, "windowactivate", str(xid), timeout=10, check=False)
+        else:
+            xdotool(self.session, "windowfocus", str(xid), timeout=10, check=False)
+            if click is None and xid == self.xid:
+                click = self.client_to_screen(380, 396)
+            if click is not None:
+                xdotool(self.session, "mousemove", str(click[0]), str(click[1]))
+                xdotool(self.session, "click", "1")
+
+        def focused():
+            out = xdotool(self.session, "getwindowfocus", check=False, timeout=5).stdout.split()
+            return out and int(out[0]) == xid
+        wait_until(f"the keyboard focus on X window {xid}", focused, 5, interval=0.05)
 
     def key(self, *keys, xid=None):
         self.focus(xid)
@@ -388,27 +498,74 @@ class App:
         sx, sy = self.client_to_screen(x, y)
         xdotool(self.session, "mousemove", str(sx), str(sy))
 
-    def button(self, action, number, x=None, y=None):
-        if x is not None:
-            self.move(x, y)
-        xdotool(self.session, action, str(number))
-
     # ---- windows of the program -----------------------------------------------------------
-    def own_windows(self):
-        """Visible top-level windows of this program's process, from the probe."""
-        return [w for w in self.session.probe() if w["image"].lower().endswith("tonvarel.exe")]
+    def own_windows(self, hidden=False):
+        """Visible (with hidden, all) top-level windows of the program, from the probe."""
+        return [w for w in self.session.probe(hidden)
+                if w["image"].lower().endswith("tonvarel.exe")]
 
-    def wait_window(self, what, predicate, timeout=20):
-        """Waits for a visible window of the program that satisfies predicate; returns it."""
+    def wait_window(self, what, predicate, timeout=20, everyone=False):
+        """Waits for a visible window of the program (of any process with everyone) that
+        satisfies predicate; returns its probe record."""
         def look():
-            found = [w for w in self.own_windows() if predicate(w)]
+            windows = self.session.probe() if everyone else self.own_windows()
+            found = [w for w in windows if predicate(w)]
             return found[0] if found else None
         return wait_until(what, look, timeout, interval=0.25)
 
-    def wait_window_gone(self, what, predicate, timeout=20):
-        wait_until(what + " to close",
-                   lambda: not any(predicate(w) for w in self.own_windows()), timeout, interval=0.25)
+    def wait_window_gone(self, what, predicate, timeout=20, everyone=False, hidden=True):
+        """Waits until no window, shown or hidden, satisfies predicate. A closing dialog is
+        hidden first and destroyed only when its modal loop ends; until then the command that
+        showed it has not returned. A popup menu is only ever hidden: pass hidden=False."""
+        def gone():
+            windows = self.session.probe(hidden) if everyone else self.own_windows(hidden)
+            return not any(predicate(w) for w in windows)
+        wait_until(what + " to close", gone, timeout, interval=0.25)
 
 
-def window_texts(window):
-    return [c["text"] for c in window.get("children", [])]
+class Image:
+    """A screenshot's pixels (read through ImageMagick as a binary PPM)."""
+
+    def __init__(self, path):
+        data = run(["convert", path, "ppm:-"], timeout=30).stdout
+        fields = []
+        pos = 0
+        while len(fields) < 4:  # magic, width, height, maximum
+            while data[pos:pos + 1].isspace():
+                pos += 1
+            if data[pos:pos + 1] == b"#":
+                pos = data.index(b"\n", pos) + 1
+                continue
+            end = pos
+            while not data[end:end + 1].isspace():
+                end += 1
+            fields.append(data[pos:end])
+            pos = end
+        if fields[0] != b"P6" or fields[3] != b"255":
+            raise AssertionError(f"unexpected image format from {path}: {fields}")
+        self.width, self.height = int(fields[1]), int(fields[2])
+        self.pixels = data[pos + 1:pos + 1 + 3 * self.width * self.height]
+
+    def pixel(self, x, y):
+        i = 3 * (y * self.width + x)
+        return tuple(self.pixels[i:i + 3])
+
+    def dark(self, x, y, limit=96):
+        return max(self.pixel(x, y)) < limit
+
+    def count(self, left, top, right, bottom, predicate):
+        return sum(1 for y in range(top, bottom) for x in range(left, right)
+                   if predicate(self.pixel(x, y)))
+
+    def crop(self, left, top, right, bottom):
+        """The pixels of a rectangle as one bytes object (rows one after another)."""
+        return b"".join(self.region(left, top, right, bottom))
+
+    def save_crop(self, path, left, top, right, bottom):
+        with open(path, "wb") as f:
+            f.write(b"P6 %d %d 255\n" % (right - left, bottom - top))
+            f.write(self.crop(left, top, right, bottom))
+
+    def region(self, left, top, right, bottom):
+        return [self.pixels[3 * (y * self.width + left):3 * (y * self.width + right)]
+                for y in range(top, bottom)]

@@ -1,12 +1,19 @@
 /* Window probe for the end-to-end tests. Runs under Wine beside the program under test and
  * prints, as one JSON object per line, what a user could read off the screen: every visible
- * top-level window with its class, title, owner, process, screen rectangles, child controls and
- * their texts, and the window's menu bar with all its items.
+ * top-level window with its class, title, owner, process, screen rectangles, and its child
+ * controls with their texts. (A menu of another process cannot be read under Wine: its texts
+ * are checked against a reference window instead, see --menu-window.)
  *
- *   probe.exe            every visible top-level window
- *   probe.exe all        also the hidden ones
+ *   probe.exe OUT        every visible top-level window, written to the file OUT
+ *   probe.exe OUT all    also the hidden ones
+ *   probe.exe --menu-window "MENU|ITEM|ITEM..." ...
+ *                        shows a window titled "e2e menu reference" whose menu bar holds the
+ *                        given menus and items, until it is closed: the same Wine draws it
+ *                        with the same fonts, so its menus are what the expected texts look like
  *
- * Texts are written as UTF-8. Built with MinGW (-municode), linked statically. */
+ * Output goes to a file, never to standard output: the first Wine program of a session starts
+ * the prefix's background processes, and they would inherit and hold a pipe open. Texts are
+ * written as UTF-8. Built with MinGW (-municode), linked statically. */
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
@@ -36,25 +43,6 @@ static void window_text(HWND hwnd, wchar_t *text, int size) {
 
 static void put_rect(const char *name, RECT r) {
     printf("\"%s\":[%ld,%ld,%ld,%ld]", name, r.left, r.top, r.right, r.bottom);
-}
-
-static void put_menu(HMENU menu, int depth) {
-    putchar('[');
-    int count = GetMenuItemCount(menu);
-    for (int i = 0; i < count; ++i) {
-        wchar_t text[512];
-        if (GetMenuStringW(menu, i, text, 512, MF_BYPOSITION) < 0) text[0] = 0;
-        HMENU sub = GetSubMenu(menu, i);
-        printf("%s{\"text\":", i ? "," : "");
-        put_json_string(text);
-        printf(",\"id\":%d", sub ? -1 : (int)GetMenuItemID(menu, i));
-        if (sub && depth < 4) {
-            printf(",\"items\":");
-            put_menu(sub, depth + 1);
-        }
-        putchar('}');
-    }
-    putchar(']');
 }
 
 static BOOL CALLBACK each_child(HWND hwnd, LPARAM first) {
@@ -107,11 +95,6 @@ static BOOL CALLBACK each_window(HWND hwnd, LPARAM all) {
     put_rect("rect", outer);
     putchar(',');
     put_rect("client", client);
-    HMENU menu = GetMenu(hwnd);
-    if (menu && IsMenu(menu)) {
-        printf(",\"menu\":");
-        put_menu(menu, 0);
-    }
     printf(",\"children\":[");
     int first = 1;
     EnumChildWindows(hwnd, each_child, (LPARAM)&first);
@@ -119,10 +102,61 @@ static BOOL CALLBACK each_window(HWND hwnd, LPARAM all) {
     return TRUE;
 }
 
+static LRESULT CALLBACK reference_proc(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(hwnd, message, w, l);
+}
+
+static int menu_window(int count, wchar_t **menus) {
+    HMENU bar = CreateMenu();
+    for (int i = 0; i < count; ++i) {
+        HMENU popup = CreatePopupMenu();
+        /* "MENU|ITEM|ITEM": the bars become terminators, the pieces follow one another. */
+        wchar_t *title = menus[i];
+        wchar_t *end = title + wcslen(title);
+        for (wchar_t *p = title; p < end; ++p)
+            if (*p == L'|') *p = 0;
+        int id = 100;
+        for (wchar_t *item = title + wcslen(title) + 1; item < end; item += wcslen(item) + 1)
+            AppendMenuW(popup, MF_STRING, id++, item);
+        AppendMenuW(bar, MF_POPUP, (UINT_PTR)popup, title);
+    }
+    WNDCLASSW wc = {0};
+    wc.lpfnWndProc = reference_proc;
+    wc.hInstance = GetModuleHandleW(NULL);
+    wc.hCursor = LoadCursorW(NULL, (LPCWSTR)IDC_ARROW);
+    wc.hbrBackground = (HBRUSH)(COLOR_WINDOW + 1);
+    wc.lpszClassName = L"E2EMenuReference";
+    RegisterClassW(&wc);
+    HWND hwnd = CreateWindowExW(0, L"E2EMenuReference", L"e2e menu reference",
+                                WS_OVERLAPPEDWINDOW, 560, 0, 400, 450, NULL, bar, wc.hInstance,
+                                NULL);
+    if (!hwnd) return 1;
+    ShowWindow(hwnd, SW_SHOWNORMAL);
+    UpdateWindow(hwnd);
+    MSG msg;
+    while (GetMessageW(&msg, NULL, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    return 0;
+}
+
 int wmain(int argc, wchar_t **argv) {
+    if (argc < 2) return 2;
+    if (wcscmp(argv[1], L"--menu-window") == 0) return menu_window(argc - 2, argv + 2);
+    FILE *out = _wfopen(argv[1], L"wb");
+    if (!out) return 1;
+    /* Everything above prints to stdout; point it at the file. */
+    fflush(stdout);
+    if (_dup2(_fileno(out), _fileno(stdout)) != 0) return 1;
     _setmode(_fileno(stdout), _O_BINARY);
-    int all = argc > 1 && wcscmp(argv[1], L"all") == 0;
+    int all = argc > 2 && wcscmp(argv[2], L"all") == 0;
     EnumWindows(each_window, all);
     fflush(stdout);
+    fclose(out);
     return 0;
 }
