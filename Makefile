@@ -1,6 +1,8 @@
 # Front door: make run, make test, make bench, make fuzz, make e2e, make format.
 # Every target installs what it is missing (Debian 12, as root or through sudo).
 
+MAKEFLAGS += --no-print-directory
+
 JOBS      ?= 2
 BUILD     ?= build
 FUZZ_SECONDS ?= 60
