@@ -53,6 +53,7 @@ win32: deps-win32
 	@cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
 	@cmake --build $(WIN32) -j$(JOBS)
 test-win32: win32
+	@python3 tools/make_icons.py --check
 	@ctest --test-dir $(WIN32) --output-on-failure
 
 # The real program under Wine in a virtual X display, driven as a person would.
