@@ -31,20 +31,22 @@ FileAccess::FileAccess() {
   chooser_.lpstrDefExt = "wav";
 }
 
+// Opens `path` into a slot's handle, without sharing.
+static bool openInto(HANDLE& handle, const char* path, DWORD access, DWORD disposition) {
+  handle = CreateFileA(path, access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return handle != INVALID_HANDLE_VALUE;
+}
+
 bool FileAccess::openForRead(const char* path, int slot) {
   if (!validSlot(slot)) return false;
   close(slot);
-  handles_[slot] =
-      CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return handles_[slot] != INVALID_HANDLE_VALUE;
+  return openInto(handles_[slot], path, GENERIC_READ, OPEN_EXISTING);
 }
 
 bool FileAccess::createForWrite(const char* path, int slot) {
   if (!validSlot(slot)) return false;
   close(slot);
-  handles_[slot] =
-      CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return handles_[slot] != INVALID_HANDLE_VALUE;
+  return openInto(handles_[slot], path, GENERIC_WRITE, CREATE_ALWAYS);
 }
 
 bool FileAccess::write(const void* bytes, uint32_t count, int slot) {
