@@ -1,4 +1,4 @@
-# Front door: make run, make test, make bench, make fuzz, make e2e, make format.
+# Front door: make run, make test, make bench, make fuzz, make e2e, make format, make web.
 # Every target installs what it is missing (Debian 12, as root or through sudo).
 
 MAKEFLAGS += --no-print-directory
@@ -11,11 +11,17 @@ ASAN      := $(BUILD)/asan
 TSAN      := $(BUILD)/tsan
 WIN32     := $(BUILD)/win32
 FUZZ      := $(BUILD)/fuzz
+WASM      := $(BUILD)/wasm
+WEB       := $(BUILD)/web
 RENDER    := $(NATIVE)/tools/tonvarel-render
+WEB_PORT  ?= 8000
+# emcc runs its JavaScript optimizer with node, which finds Debian's acorn here.
+EMENV     := env NODE_PATH=/usr/share/nodejs
 
 .PHONY: all run demo test bench fuzz e2e format native asan tsan win32 \
         test-native test-sanitizers test-reference test-win32 test-e2e \
-        deps-native deps-win32 deps-e2e clean
+        wasm web web-run test-wasm test-web \
+        deps-native deps-win32 deps-e2e deps-web deps-web-test clean
 
 all: native
 
@@ -25,6 +31,11 @@ deps-win32:
 	@scripts/install-deps.sh win32
 deps-e2e:
 	@scripts/install-deps.sh e2e
+deps-web:
+	@scripts/install-deps.sh web
+# puppeteer-core, at the version pinned in the lock file.
+deps-web-test: deps-web
+	@scripts/install-deps.sh --npm
 
 native: deps-native
 	@cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -60,11 +71,28 @@ test-win32: win32
 test-e2e e2e: win32 native deps-e2e
 	@tests/e2e/run.sh $(WIN32)/app/tonvarel.exe $(RENDER)
 
-test: test-native test-sanitizers test-reference test-win32 test-e2e
+# The same engine built with Emscripten: the headless renderer for Node, and the browser edition
+# gathered as a static folder in $(WEB).
+wasm web: deps-web
+	@$(EMENV) emcmake cmake -S . -B $(WASM) -DCMAKE_BUILD_TYPE=Release -DTONVAREL_TESTS=OFF \
+	  -DTONVAREL_WEB_DIR=$(abspath $(WEB)) >/dev/null
+	@$(EMENV) cmake --build $(WASM) -j$(JOBS)
+web-run: web
+	@echo "Tonvarel in the browser: http://127.0.0.1:$(WEB_PORT)/  (Ctrl+C stops the server)"
+	@python3 -m http.server $(WEB_PORT) --bind 127.0.0.1 --directory $(WEB) >/dev/null
 
-bench: native
+# The reference corpus against the WebAssembly renderer, and the page in headless Chromium.
+test-wasm: wasm
+	@python3 tests/reference/compare.py --render $(WASM)/tonvarel-render
+test-web: web native deps-web-test
+	@node tests/web/run.mjs --web $(WEB) --render $(RENDER) --out $(BUILD)/web-test
+
+test: test-native test-sanitizers test-reference test-win32 test-e2e test-wasm test-web
+
+bench: native wasm
 	@$(NATIVE)/bench/bench_engine
 	@$(NATIVE)/bench/bench_wavfile
+	@scripts/bench-wasm.sh $(NATIVE)/bench/bench_render_block $(WASM)/bench/bench_render_block.js
 
 # The WAV import under libFuzzer (clang, ASan+UBSan) for FUZZ_SECONDS, from generated seeds.
 fuzz: deps-native
