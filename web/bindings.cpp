@@ -32,9 +32,8 @@ uint8_t block[kBlockBytes];
 std::vector<uint8_t> savedFile;
 
 // A message box becomes a dialog on the page; a null caption is the platform's default.
-EM_JS(void, postMessageBox, (const char* text, const char* caption), {
-  Module.showMessage(UTF8ToString(text), caption ? UTF8ToString(caption) : null);
-});
+EM_JS(void, postMessageBox, (const char* text, const char* caption),
+      { Module.showMessage(UTF8ToString(text), caption ? UTF8ToString(caption) : null); });
 
 void showOnPage(void* /*context*/, const char* text, const char* caption) {
   postMessageBox(text, caption);
@@ -76,10 +75,14 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* tv_start() {
 }
 
 // The next 1,500 frames into the block.
-EMSCRIPTEN_KEEPALIVE void tv_render() { renderBlock(engine, block, kBlockBytes); }
+EMSCRIPTEN_KEEPALIVE void tv_render() {
+  renderBlock(engine, block, kBlockBytes);
+}
 
 // Pointer events in the window's client coordinates, as the window's messages apply them.
-EMSCRIPTEN_KEEPALIVE void tv_move(int x, int y) { pad::mouseMove(engine, x, y); }
+EMSCRIPTEN_KEEPALIVE void tv_move(int x, int y) {
+  pad::mouseMove(engine, x, y);
+}
 EMSCRIPTEN_KEEPALIVE void tv_left_down(int x, int y) {
   if (auto at = pad::pressLeft(engine, x, y)) pad::keyOn(engine, *at);
 }
@@ -87,8 +90,12 @@ EMSCRIPTEN_KEEPALIVE void tv_left_up() {
   pad::releaseLeft(engine);
   pad::keyOff(engine);
 }
-EMSCRIPTEN_KEEPALIVE void tv_right_down() { pad::pressRight(engine); }
-EMSCRIPTEN_KEEPALIVE void tv_right_up() { pad::releaseRight(engine); }
+EMSCRIPTEN_KEEPALIVE void tv_right_down() {
+  pad::pressRight(engine);
+}
+EMSCRIPTEN_KEEPALIVE void tv_right_up() {
+  pad::releaseRight(engine);
+}
 
 // The load command with the file's bytes in hand (the page's picker or a drop gave them).
 EMSCRIPTEN_KEEPALIVE void tv_load(const uint8_t* bytes, uint32_t length) {
@@ -103,15 +110,31 @@ EMSCRIPTEN_KEEPALIVE uint32_t tv_save() {
   readSavedFile();
   return static_cast<uint32_t>(savedFile.size());
 }
-EMSCRIPTEN_KEEPALIVE const uint8_t* tv_saved_bytes() { return savedFile.data(); }
+EMSCRIPTEN_KEEPALIVE const uint8_t* tv_saved_bytes() {
+  return savedFile.data();
+}
 
 // The pad's geometry and its semitone scale, for drawing.
-EMSCRIPTEN_KEEPALIVE int tv_tick_count() { return pad::kTickCount; }
-EMSCRIPTEN_KEEPALIVE int tv_tick_row(int i) { return pad::scaleTicks()[i].row; }
-EMSCRIPTEN_KEEPALIVE int tv_tick_from_x(int i) { return pad::scaleTicks()[i].fromX; }
-EMSCRIPTEN_KEEPALIVE int tv_tick_to_x(int i) { return pad::scaleTicks()[i].toX; }
-EMSCRIPTEN_KEEPALIVE int tv_pad_origin_x() { return pad::kOriginX; }
-EMSCRIPTEN_KEEPALIVE int tv_pad_origin_y() { return pad::kOriginY; }
-EMSCRIPTEN_KEEPALIVE int tv_pad_size() { return pad::kSize; }
+EMSCRIPTEN_KEEPALIVE int tv_tick_count() {
+  return pad::kTickCount;
+}
+EMSCRIPTEN_KEEPALIVE int tv_tick_row(int i) {
+  return pad::scaleTicks()[i].row;
+}
+EMSCRIPTEN_KEEPALIVE int tv_tick_from_x(int i) {
+  return pad::scaleTicks()[i].fromX;
+}
+EMSCRIPTEN_KEEPALIVE int tv_tick_to_x(int i) {
+  return pad::scaleTicks()[i].toX;
+}
+EMSCRIPTEN_KEEPALIVE int tv_pad_origin_x() {
+  return pad::kOriginX;
+}
+EMSCRIPTEN_KEEPALIVE int tv_pad_origin_y() {
+  return pad::kOriginY;
+}
+EMSCRIPTEN_KEEPALIVE int tv_pad_size() {
+  return pad::kSize;
+}
 
 }  // extern "C"
