@@ -17,10 +17,6 @@
 #include "wavfile/wav_import.h"
 
 namespace tonvarel {
-void importBytes(EngineState& state, FileAccess& files, std::span<const uint8_t> bytes);
-}
-
-namespace tonvarel {
 namespace {
 
 // The save writes here, in the module's in-memory file system, and the page downloads the bytes.
