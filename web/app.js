@@ -317,12 +317,17 @@ async function loadFile(file) {
   send({ type: 'load', bytes, name: file.name }, [bytes]);
 }
 
+// As in the window, a file that cannot be read leaves the table as it was.
+function unreadable(error) {
+  console.warn('the file could not be read:', error);
+}
+
 function listenToFiles() {
   const picker = $('picker');
   picker.addEventListener('change', () => {
     const file = picker.files[0];
     picker.value = '';  // the same file can be chosen again
-    if (file) loadFile(file);
+    if (file) loadFile(file).catch(unreadable);
   });
   const hasFiles = (e) => e.dataTransfer && [...e.dataTransfer.types].includes('Files');
   document.addEventListener('dragover', (e) => {
@@ -338,7 +343,7 @@ function listenToFiles() {
     const file = e.dataTransfer.files[0];
     if (file) {
       startAudio();
-      loadFile(file);
+      loadFile(file).catch(unreadable);
     }
   });
 }

@@ -190,7 +190,12 @@ async function performance_(browser, origin) {
   await page.keyboard.press('f');
   await page.keyboard.up('Alt');
   await page.keyboard.press('w');
-  const saved = await waitForDownload(downloads, 2);
+  const saved = await waitForDownload(downloads, 2).catch(async (e) => {
+    console.log(JSON.stringify((await page.evaluate(() => window.tonvarel.log())).log.slice(-10)));
+    console.log(await page.$$eval('dialog.message', (b) => b.map((x) => x.innerText)));
+    console.log(fs.readdirSync(downloads));
+    throw e;
+  });
   const second = saved.find((n) => n !== first);
 
   // Loads: an 8-bit stereo 22,050 Hz file by the picker, a text file by a drop, a cancelled
@@ -238,6 +243,7 @@ async function performance_(browser, origin) {
   // Each message box closes with its OK button, the topmost first.
   for (const ok of (await page.$$('dialog.message[open] .ok')).reverse()) await ok.click();
   check(await page.$$eval('dialog.message', (b) => b.length) === 0, 'a message box stays open');
+  check(await page.$eval('#hint', (e) => e.hidden), 'the start hint stays after the sound began');
   check(problems.length === 0, `the performance: ${problems.join('; ')}`);
   await page.close();
 
@@ -333,12 +339,39 @@ async function aboutBox(browser, origin) {
                                                  'Write to a wav file(W)', 'Help(H)',
                                                  'Version information(A)...']),
         `English menus: ${menu}`);
+  // A message in English: the rate warning, from a file dropped before any sound.
+  const file = path.join(out, 'rate-en.wav');
+  writeWav(file, stereo22050u8());
+  const dropAt = en.at(192, 192);
+  for (const type of ['dragEnter', 'dragOver', 'drop']) {
+    await en.cdp.send('Input.dispatchDragEvent', {
+      type, x: dropAt.x, y: dropAt.y, data: { items: [], files: [file], dragOperationsMask: 1 },
+    });
+  }
+  const box = await en.page.waitForSelector('dialog.message[open]');
+  const said = await box.evaluate((b) => b.innerText);
+  check(said.includes('Caution') && said.includes('The rate is 22050Hz.\nIt is not 44100Hz.'),
+        `English rate warning: ${JSON.stringify(said)}`);
+  await en.page.keyboard.press('Escape');
+  check(await en.page.$('dialog.message') === null, 'Escape did not close the message box');
+  check(en.problems.length === 0, `the English page: ${en.problems.join('; ')}`);
   await en.page.close();
+}
+
+// ---- The static folder stays small ----
+
+function folderSize(dir) {
+  let bytes = 0;
+  for (const name of fs.readdirSync(dir)) bytes += fs.statSync(path.join(dir, name)).size;
+  return bytes;
 }
 
 // ---- Run ----
 
 const started = performance.now();
+const webBytes = folderSize(path.resolve(args.web));
+check(webBytes < 300 * 1024, `build/web holds ${webBytes} bytes, over 300 KB`);
+console.log(`static folder: ${(webBytes / 1024).toFixed(1)} KB`);
 const { server, origin } = await serve(path.resolve(args.web));
 const browser = await puppeteer.launch({
   executablePath: CHROMIUM,
