@@ -74,8 +74,10 @@ test-e2e e2e: win32 native deps-e2e
 # The same engine built with Emscripten: the headless renderer for Node, and the browser edition
 # gathered as a static folder in $(WEB).
 wasm web: deps-web
+	@mkdir -p $(WASM)
 	@$(EMENV) emcmake cmake -S . -B $(WASM) -DCMAKE_BUILD_TYPE=Release -DTONVAREL_TESTS=OFF \
-	  -DTONVAREL_WEB_DIR=$(abspath $(WEB)) >/dev/null
+	  -DTONVAREL_WEB_DIR=$(abspath $(WEB)) >$(WASM)/configure.log 2>&1 || \
+	  { cat $(WASM)/configure.log; exit 1; }
 	@$(EMENV) cmake --build $(WASM) -j$(JOBS)
 web-run: web
 	@echo "Tonvarel in the browser: http://127.0.0.1:$(WEB_PORT)/  (Ctrl+C stops the server)"

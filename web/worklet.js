@@ -11,6 +11,7 @@
 import createTonvarel from './tonvarel.js';
 
 const BLOCK_FRAMES = 1500;
+const LOG_LIMIT = 200_000;  // events; a longer session stops logging rather than grow without end
 const SCALE = 1 / 32768;
 
 class TonvarelProcessor extends AudioWorkletProcessor {
@@ -48,6 +49,7 @@ class TonvarelProcessor extends AudioWorkletProcessor {
   receive(event) {
     if (event.type === 'log') {
       this.port.postMessage({ type: 'log', log: this.log, blocks: this.blocks,
+                              complete: this.log.length < LOG_LIMIT,
                               firstBlockFrame: this.firstBlockFrame });
     } else if (this.module === null) {
       this.waiting.push(event);
@@ -70,7 +72,7 @@ class TonvarelProcessor extends AudioWorkletProcessor {
       default: return;
     }
     if ('x' in event) { entry.x = event.x; entry.y = event.y; }
-    this.log.push(entry);
+    if (this.log.length < LOG_LIMIT) this.log.push(entry);
   }
 
   load(buffer) {

@@ -123,7 +123,7 @@ async function waitForDownload(dir, count) {
   throw new Error(`download ${count} did not arrive`);
 }
 
-async function performance_(browser, origin) {
+async function playTakesAndLoads(browser, origin) {
   const { page, problems, at, cdp } = await openPage(browser, origin, '?lang=ja&tap=60');
   const downloads = path.join(out, 'downloads');
   fs.mkdirSync(downloads);
@@ -266,6 +266,7 @@ async function performance_(browser, origin) {
   const run = spawnSync(render, [scriptPath, '--out', streamPath], { encoding: 'utf8' });
   if (!check(run.status === 0, `tonvarel-render refused the log: ${run.stderr}`)) return;
 
+  check(log.complete, 'the worklet stopped logging');
   const kinds = log.log.map((e) => e.type);
   check(['ldown', 'move', 'lup', 'rdown', 'rup', 'save', 'load'].every((k) => kinds.includes(k)),
         `the log lacks some event kinds: ${[...new Set(kinds)]}`);
@@ -382,7 +383,7 @@ const browser = await puppeteer.launch({
 });
 try {
   for (const [name, scenario] of [['page and pad pixels', pageAndPixels],
-                                  ['play, takes, saves and loads', performance_],
+                                  ['play, takes, saves and loads', playTakesAndLoads],
                                   ['About box and texts', aboutBox]]) {
     const before = failures;
     const t = performance.now();
