@@ -360,7 +360,6 @@ function ask(port, key, message) {
 }
 window.tonvarel = {
   lang,
-  audioState: () => audio && audio.context.state,
   log: () => ask(audio.node.port, 'log', { type: 'log' }),
   tap: () => ask(audio.tap.port, null, {}),
 };
