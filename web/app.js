@@ -88,7 +88,7 @@ function startAudio() {
     return;
   }
   const context = new AudioContext({ sampleRate: 44100, latencyHint: 'interactive' });
-  audio = { context, node: null, tap: null };
+  audio = { context, node: null };
   context.addEventListener('statechange', () => {
     hint.hidden = context.state === 'running';
   });
@@ -96,21 +96,11 @@ function startAudio() {
   context.audioWorklet.addModule('worklet.js').then(() => {
     const node = new AudioWorkletNode(context, 'tonvarel', {
       numberOfInputs: 0, numberOfOutputs: 1, outputChannelCount: [2],
-      processorOptions: { wasm: wasmBytes },
+      processorOptions: { wasm: wasmBytes, tapSeconds },
     });
     node.port.onmessage = (e) => fromWorklet(e.data);
     node.onprocessorerror = (e) => console.error('the audio worklet stopped:', e.message ?? e);
     node.connect(context.destination);
-    if (tapSeconds > 0) {
-      const tap = new AudioWorkletNode(context, 'tonvarel-tap', {
-        numberOfInputs: 1, numberOfOutputs: 1, outputChannelCount: [2], channelCount: 2,
-        channelCountMode: 'explicit', channelInterpretation: 'discrete',
-        processorOptions: { seconds: tapSeconds },
-      });
-      node.connect(tap);
-      tap.connect(context.destination);  // kept in the graph; it passes on silence
-      audio.tap = tap;
-    }
     audio.node = node;
     for (const [event, transfer] of outbox.splice(0)) node.port.postMessage(event, transfer);
   }, (error) => console.error('the audio worklet did not load:', error));
@@ -123,7 +113,7 @@ function fromWorklet(data) {
     case 'ready': document.body.dataset.engine = 'ready'; break;
     case 'failed': console.error('the engine did not start:', data.text); break;
     case 'print': console.log(data.line); break;
-    case 'log': replies.get('log')?.(data); break;
+    case 'log': case 'tap': replies.get(data.type)?.(data); break;
   }
 }
 
@@ -350,19 +340,15 @@ function listenToFiles() {
 
 // ---- Start ----
 
-// What the tests read: the worklet's log of applied events and, with ?tap=SECONDS, its output.
-function ask(port, key, message) {
+// What the tests read: the worklet's log of applied events and, with ?tap=SECONDS, the samples
+// it played from its first block on.
+function ask(type) {
   return new Promise((resolve) => {
-    if (key) replies.set(key, resolve);
-    else port.onmessage = (e) => resolve(e.data);
-    port.postMessage(message);
+    replies.set(type, resolve);
+    audio.node.port.postMessage({ type });
   });
 }
-window.tonvarel = {
-  lang,
-  log: () => ask(audio.node.port, 'log', { type: 'log' }),
-  tap: () => ask(audio.tap.port, null, {}),
-};
+window.tonvarel = { lang, log: () => ask('log'), tap: () => ask('tap') };
 
 async function start() {
   applyTexts();

@@ -23,8 +23,13 @@ class TonvarelProcessor extends AudioWorkletProcessor {
     this.frame = BLOCK_FRAMES;  // the next frame of the current block; all used up at start
     this.samples = null;
     this.base = 0;
-    this.firstBlockFrame = -1;
     this.log = [];
+    // For the tests: with tapSeconds, the samples served from the first block on are also kept,
+    // in storage taken once, exactly as they were handed to the output.
+    const tapFrames = (options.processorOptions.tapSeconds || 0) * sampleRate;
+    this.tapLeft = new Float32Array(tapFrames);
+    this.tapRight = new Float32Array(tapFrames);
+    this.tapLength = 0;
     this.port.onmessage = (e) => this.receive(e.data);
     this.start(options.processorOptions.wasm).catch(
         (error) => this.port.postMessage({ type: 'failed', text: String(error) }));
@@ -47,10 +52,12 @@ class TonvarelProcessor extends AudioWorkletProcessor {
   }
 
   receive(event) {
-    if (event.type === 'log') {
+    if (event.type === 'tap') {
+      this.port.postMessage({ type: 'tap', left: this.tapLeft.slice(0, this.tapLength),
+                              right: this.tapRight.slice(0, this.tapLength) });
+    } else if (event.type === 'log') {
       this.port.postMessage({ type: 'log', log: this.log, blocks: this.blocks,
-                              complete: this.log.length < LOG_LIMIT,
-                              firstBlockFrame: this.firstBlockFrame });
+                              complete: this.log.length < LOG_LIMIT });
     } else if (this.module === null) {
       this.waiting.push(event);
     } else {
@@ -107,7 +114,6 @@ class TonvarelProcessor extends AudioWorkletProcessor {
     }
     for (let i = 0; i < left.length; i++) {
       if (this.frame === BLOCK_FRAMES) {
-        if (this.blocks === 0) this.firstBlockFrame = currentFrame + i;
         this.module._tv_render();
         this.blocks++;
         this.frame = 0;
@@ -117,43 +123,13 @@ class TonvarelProcessor extends AudioWorkletProcessor {
       left[i] = this.samples[k] * SCALE;
       right[i] = this.samples[k + 1] * SCALE;
       this.frame++;
+      if (this.tapLength < this.tapLeft.length) {
+        this.tapLeft[this.tapLength] = left[i];
+        this.tapRight[this.tapLength++] = right[i];
+      }
     }
     return true;
   }
 }
 
-// For the tests: records what reaches its input, from its first quantum on, into storage taken
-// once, and passes nothing on.
-class TapProcessor extends AudioWorkletProcessor {
-  constructor(options) {
-    super();
-    const frames = options.processorOptions.seconds * sampleRate;
-    this.left = new Float32Array(frames);
-    this.right = new Float32Array(frames);
-    this.length = 0;
-    this.startFrame = -1;
-    this.port.onmessage = () => {
-      this.port.postMessage({ startFrame: this.startFrame, left: this.left.slice(0, this.length),
-                              right: this.right.slice(0, this.length) });
-    };
-  }
-
-  process(inputs) {
-    if (this.startFrame < 0) this.startFrame = currentFrame;
-    const input = inputs[0];
-    const n = Math.min(128, this.left.length - this.length);
-    if (input.length >= 2) {
-      const l = input[0];
-      const r = input[1];
-      for (let i = 0; i < n; i++) {
-        this.left[this.length + i] = l[i];
-        this.right[this.length + i] = r[i];
-      }
-    }  // no input connected yet: the storage is already zero
-    this.length += n;
-    return true;
-  }
-}
-
 registerProcessor('tonvarel', TonvarelProcessor);
-registerProcessor('tonvarel-tap', TapProcessor);
