@@ -190,12 +190,7 @@ async function playTakesAndLoads(browser, origin) {
   await page.keyboard.press('f');
   await page.keyboard.up('Alt');
   await page.keyboard.press('w');
-  const saved = await waitForDownload(downloads, 2).catch(async (e) => {
-    console.log(JSON.stringify((await page.evaluate(() => window.tonvarel.log())).log.slice(-10)));
-    console.log(await page.$$eval('dialog.message', (b) => b.map((x) => x.innerText)));
-    console.log(fs.readdirSync(downloads));
-    throw e;
-  });
+  const saved = await waitForDownload(downloads, 2);
   const second = saved.find((n) => n !== first);
 
   // Loads: an 8-bit stereo 22,050 Hz file by the picker, a text file by a drop, a cancelled
