@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,9 +45,65 @@ void waitForBlocks(const EngineState& state, uint32_t blocks) {
   ASSERT_GE(state.renderSequence.load(), target) << "the streaming thread stopped rendering";
 }
 
+// Handles open in this process, found by asking after every handle value in turn: Wine's
+// GetProcessHandleCount always reports 0.
+int openHandles() {
+  int count = 0;
+  DWORD flags;
+  for (uintptr_t value = 4; value < 16384; value += 4) {
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+  }
+  return count;
+}
+
+// A table of its own indices shows every frame's read position in the sound.
+constexpr float kRampPitch = 660.0f;  // 1.5 samples a frame: the ramp repeats every 20,000 frames
+
+std::vector<int16_t> rampTable() {
+  std::vector<int16_t> ramp(30000);
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(i + 1);
+  return ramp;
+}
+
+void playRamp(EngineState& state, const std::vector<int16_t>& ramp) {
+  publishTable(state, reinterpret_cast<const uint8_t*>(ramp.data()),
+               static_cast<uint32_t>(ramp.size()));
+  state.vibratoDepth = 0.0f;
+  state.targetPitch = kRampPitch;
+}
+
+// Once the pitch has settled (no ramp left), restarts the phase so that the stream lines up
+// with a reference rendered from a phase reset.
+void resetPhaseOnceSettled(EngineState& state) {
+  waitForBlocks(state, 4);
+  state.phaseReset = true;
+  for (int i = 0; i < 200 && state.phaseReset.load(); ++i) Sleep(1);
+}
+
+// The left channel of at least `frames` frames of the ramp through renderBlock, from a phase
+// reset, with the gate open.
+void renderReference(const std::vector<int16_t>& ramp, size_t frames, std::vector<int16_t>& left) {
+  EngineState reference;
+  playRamp(reference, ramp);
+  reference.currentPitch = kRampPitch;
+  reference.phaseReset = true;
+  reference.gate = true;
+  std::vector<uint8_t> block(kBlockBytes);
+  while (left.size() < frames) {
+    renderBlock(reference, block.data(), kBlockBytes);
+    for (uint32_t o = 0; o < kBlockBytes; o += 4) {
+      int16_t l, r;
+      std::memcpy(&l, &block[o], 2);
+      std::memcpy(&r, &block[o + 2], 2);
+      ASSERT_EQ(l, r);
+      left.push_back(l);
+    }
+  }
+}
+
 TEST(WaveOutStream, StartsAndStopsFiftyTimesWithoutHangingOrLeaking) {
   EngineState state;
-  DWORD handlesBefore = 0;
+  int handlesBefore = 0;
   for (int i = 0; i < 50; ++i) {
     {
       WaveOutStream stream(state);
@@ -56,10 +113,9 @@ TEST(WaveOutStream, StartsAndStopsFiftyTimesWithoutHangingOrLeaking) {
       if (i % 10 == 0) Sleep(20);  // sometimes stop mid-stream, sometimes right away
     }
     EXPECT_EQ(state.takeBuffer, nullptr);
-    if (i == 9) GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
+    if (i == 9) handlesBefore = openHandles();
   }
-  DWORD handlesAfter = 0;
-  GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
+  const int handlesAfter = openHandles();
   EXPECT_LE(handlesAfter, handlesBefore + 2) << "handles grow with every stream";
 }
 
@@ -82,24 +138,14 @@ TEST(WaveOutStream, StreamsSilenceUntilTheGateOpensThenExactlyWhatTheRendererMak
   if (capturePath() == nullptr) GTEST_SKIP() << "runs with the capturing device only";
   std::remove(windowsPath(capturePath()).c_str());
 
-  // A table of its own indices shows every frame's read position in the capture.
-  std::vector<int16_t> ramp(30000);
-  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(i + 1);
-  const auto* table = reinterpret_cast<const uint8_t*>(ramp.data());
-  const auto length = static_cast<uint32_t>(ramp.size());
-  constexpr float kPitch = 660.0f;  // 1.5 samples a frame
-
+  const std::vector<int16_t> ramp = rampTable();
   EngineState state;
-  publishTable(state, table, length);
-  state.vibratoDepth = 0.0f;
-  state.targetPitch = kPitch;
+  playRamp(state, ramp);
   size_t silentFrames = 0;
   {
     WaveOutStream stream(state);
     ASSERT_TRUE(stream.hasDevice());
-    waitForBlocks(state, 4);  // the pitch settles: no ramp left
-    state.phaseReset = true;
-    for (int i = 0; i < 200 && state.phaseReset.load(); ++i) Sleep(1);
+    resetPhaseOnceSettled(state);
     state.gate = true;
     waitForBlocks(state, 24);
   }
@@ -111,24 +157,8 @@ TEST(WaveOutStream, StreamsSilenceUntilTheGateOpensThenExactlyWhatTheRendererMak
   ASSERT_GE(heard, 16 * kBlockFrames);
 
   // The same parameters through renderBlock, from the phase reset on.
-  EngineState reference;
-  publishTable(reference, table, length);
-  reference.vibratoDepth = 0.0f;
-  reference.targetPitch = reference.currentPitch = kPitch;
-  reference.phaseReset = true;
-  reference.gate = true;
   std::vector<int16_t> expected;
-  std::vector<uint8_t> block(kBlockBytes);
-  while (expected.size() < heard + 4 * kBlockFrames) {
-    renderBlock(reference, block.data(), kBlockBytes);
-    for (uint32_t o = 0; o < kBlockBytes; o += 4) {
-      int16_t left, right;
-      std::memcpy(&left, &block[o], 2);
-      std::memcpy(&right, &block[o + 2], 2);
-      ASSERT_EQ(left, right);
-      expected.push_back(left);
-    }
-  }
+  ASSERT_NO_FATAL_FAILURE(renderReference(ramp, heard + 4 * kBlockFrames, expected));
 
   // The gate opened some frames after the reset: find where the capture joins the reference,
   // then every later frame must match, with no block lost or played twice.
