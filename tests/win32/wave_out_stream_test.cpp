@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,12 @@
 #include "engine/voice.h"
 
 namespace tonvarel {
+
+// Takes the device away from a running stream, as a driver that dies or hangs would.
+struct WaveOutStreamTestAccess {
+  static HWAVEOUT device(const WaveOutStream& stream) { return stream.device_; }
+};
+
 namespace {
 
 const char* capturePath() {
@@ -56,8 +63,21 @@ int openHandles() {
   return count;
 }
 
+// Blocks renderBlock has finished (the sequence is odd while one is under way).
+uint32_t blocksRendered(const EngineState& state) {
+  return state.renderSequence.load() / 2;
+}
+
+double secondsNow() {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
 // A table of its own indices shows every frame's read position in the sound.
 constexpr float kRampPitch = 660.0f;  // 1.5 samples a frame: the ramp repeats every 20,000 frames
+constexpr size_t kRampPeriod = 20000;
 
 std::vector<int16_t> rampTable() {
   std::vector<int16_t> ramp(30000);
@@ -168,6 +188,102 @@ TEST(WaveOutStream, StreamsSilenceUntilTheGateOpensThenExactlyWhatTheRendererMak
   for (size_t i = 0; i < heard; ++i) {
     ASSERT_EQ(captured[silentFrames + i], expected[offset + i])
         << "frame " << i << " after the gate";
+  }
+}
+
+// Two ways the device fails under a running stream. Its handle dies, so every later write is
+// refused; the stream may write between the reset and the close, which then refuses, so reset
+// again.
+void closeDevice(HWAVEOUT device) {
+  MMRESULT closed = MMSYSERR_ERROR;
+  for (int i = 0; i < 50 && closed != MMSYSERR_NOERROR; ++i) {
+    waveOutReset(device);
+    closed = waveOutClose(device);
+  }
+  EXPECT_EQ(closed, MMSYSERR_NOERROR);
+}
+
+// Or it takes blocks but gives none back, without a word, as a hung driver does.
+void pauseDevice(HWAVEOUT device) {
+  EXPECT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
+}
+
+TEST(WaveOutStream, WhenTheDeviceFailsKeepsRenderingInRealTimeAndTheTakeLosesNothing) {
+  if (capturePath() == nullptr) GTEST_SKIP() << "runs with the capturing device only";
+  constexpr double kBlocksPerSecond = 44100.0 / kBlockFrames;
+  const struct {
+    const char* name;
+    void (*fail)(HWAVEOUT);
+  } failures[] = {{"closed", closeDevice}, {"paused", pauseDevice}};
+  const std::vector<int16_t> ramp = rampTable();
+  {
+    // Wine sets up its sound system on the first open and keeps it: count handles after that.
+    EngineState state;
+    WaveOutStream warmUp(state);
+  }
+
+  for (const auto& failure : failures) {
+    SCOPED_TRACE(failure.name);
+    std::remove(windowsPath(capturePath()).c_str());
+    EngineState state;
+    playRamp(state, ramp);
+    const int handlesBefore = openHandles();
+    auto stream = std::make_unique<WaveOutStream>(state);
+    ASSERT_TRUE(stream->hasDevice());
+    resetPhaseOnceSettled(state);
+    state.gate = true;
+    waitForBlocks(state, 1);
+    const uint32_t takeOpened = blocksRendered(state);
+    openTakeIfIdle(state);
+    const double deviceFrom = secondsNow();
+    Sleep(1000);
+
+    const uint32_t failedAt = blocksRendered(state);
+    const double failedTime = secondsNow();
+    failure.fail(WaveOutStreamTestAccess::device(*stream));
+    Sleep(1500);  // past the limit a silent device is given: the thread keeps time by now
+    const uint32_t selfTimedFrom = blocksRendered(state);
+    const double selfTimedTime = secondsNow();
+    Sleep(2000);
+    const uint32_t takeClosed = blocksRendered(state);
+    const double endTime = secondsNow();
+    closeTakeUnless(state, false);
+    waitForBlocks(state, 1);  // no append under way when the take is copied
+    const TakeBytes take = takeBytes(state);
+    std::vector<int16_t> taken(take.length / 2);
+    std::memcpy(taken.data(), take.bytes, take.length);
+
+    const double stopFrom = secondsNow();
+    stream.reset();
+    const double stopSeconds = secondsNow() - stopFrom;
+    const int handlesAfter = openHandles();
+
+    const double deviceRate = (failedAt - takeOpened) / (failedTime - deviceFrom);
+    const double selfTimedRate = (takeClosed - selfTimedFrom) / (endTime - selfTimedTime);
+    std::printf("device %s: %.1f blocks/s, then %.1f blocks/s; stopped in %.1f ms\n", failure.name,
+                deviceRate, selfTimedRate, stopSeconds * 1000.0);
+
+    // The device really played until it failed (a reset may drop the last two blocks).
+    EXPECT_GE(leftChannelOfCapture().size(), (failedAt - 4) * size_t{kBlockFrames});
+    // Afterwards real time paces the blocks: they keep coming, and the time the device ran
+    // ahead of real time is not made up in a burst.
+    EXPECT_GE(selfTimedRate, 0.5 * kBlocksPerSecond);
+    EXPECT_LE(takeClosed - failedAt, (endTime - failedTime) * kBlocksPerSecond + 5);
+    EXPECT_LT(stopSeconds, 1.0);
+    EXPECT_LE(handlesAfter, handlesBefore) << "the failed stream leaves handles open";
+
+    // Every block rendered while the take was open is in it, in order, as renderBlock makes it.
+    EXPECT_GE(taken.size(), (takeClosed - takeOpened - 1) * size_t{kBlockFrames});
+    EXPECT_LE(taken.size(), (takeClosed - takeOpened + 3) * size_t{kBlockFrames});
+    ASSERT_FALSE(taken.empty());
+    std::vector<int16_t> expected;
+    ASSERT_NO_FATAL_FAILURE(renderReference(ramp, taken.size() + kRampPeriod, expected));
+    size_t offset = 0;
+    while (offset < kRampPeriod && expected[offset] != taken[0]) ++offset;
+    ASSERT_LT(offset, kRampPeriod) << "first sample of the take " << taken[0];
+    for (size_t i = 0; i < taken.size(); ++i) {
+      ASSERT_EQ(taken[i], expected[offset + i]) << "frame " << i << " of the take";
+    }
   }
 }
 
