@@ -206,9 +206,10 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-# At most this much of the program's output is lost at a time (2,910 frames seen).
+# At most this much of the program's output is lost at a time (2,910 frames seen), silence
+# apart: how much of a silent stretch was lost cannot be told.
 MAX_LOST_FRAMES = 4 * audio.BLOCK_FRAMES
-# Frames compared to confirm where the capture picks up again after a loss.
+# Frames compared to pick up the capture again after a loss (fewer before inserted silence).
 RESUME_PROBE = 300
 
 
@@ -222,71 +223,90 @@ def align(expected, captured, begin, end=None, min_gap=64, blocks=False):
     the capture may also lack program output the way Wine's waveform-audio path loses it (see
     README.md): up to MAX_LOST_FRAMES frames, the capture then carrying on at the first frame of
     a later block, or at least a block further on (where Wine kept its place within a block
-    it dropped). Sound that goes back, repeats, or skips less than a block to anywhere but a
-    block's first frame is still a fault.
+    it dropped); or any part of a silent stretch. Where the sound repeats itself, several such
+    places may fit, and each is followed until one explains the rest of the capture. Sound that
+    goes back, repeats a block, or skips less than a block to anywhere but a block's first
+    frame is still a fault.
 
     Stops at the end of `expected` or at captured index `end`. Returns (samples of `expected`
     matched, index in `expected` reached, captured index reached, inserted silent stretches as
     (index, length), lost stretches as (captured index, first and end index in `expected`)).
     Raises AssertionError where they differ."""
     stop = len(captured) if end is None else end
-    i, j, inserted, lost = begin, 0, [], []
-    agreed = 0  # frames in agreement since the last silence or loss
-    while j < len(expected) and i < stop:
-        c, e = captured[i], expected[j]
-        if c == e:
-            i += 1
-            j += 1
-            agreed += 1
-            continue
-        if c == 0:
-            k = i
-            while k < stop and captured[k] == 0:
-                k += 1
-            if k - i >= min_gap or k == stop:
-                inserted.append((i, k - i))
-                i = k
-                agreed = 0
+    failed = set()  # (captured, expected) indices from which the walk was already refuted
+
+    def walk(i, j, inserted, lost):
+        if (i, j) in failed:
+            raise AssertionError("refuted before")
+        agreed = 0  # frames in agreement since the last silence or loss
+        while j < len(expected) and i < stop:
+            c, e = captured[i], expected[j]
+            if c == e:
+                i += 1
+                j += 1
+                agreed += 1
                 continue
-        resumed = blocks and resumption(expected, captured, i, j, min(agreed, 200), stop)
-        if resumed:
-            back, b = resumed
-            lost.append((i - back, j - back, b))
-            i, j = i - back, b
-            agreed = 0
-            continue
-        raise AssertionError(f"the capture differs at frame {i} (sample {j} of the "
-                             f"expected sound): {captured[i:i + 8].tolist()} where "
-                             f"{expected[j:j + 8].tolist()} was expected")
+            if c == 0:
+                k = i
+                while k < stop and captured[k] == 0:
+                    k += 1
+                if k - i >= min_gap or k == stop:
+                    inserted.append((i, k - i))
+                    i = k
+                    agreed = 0
+                    continue
+            difference = AssertionError(
+                f"the capture differs at frame {i} (sample {j} of the expected sound): "
+                f"{captured[i:i + 8].tolist()} where {expected[j:j + 8].tolist()} was expected")
+            if blocks:
+                for back, b in resumptions(expected, captured, i, j, min(agreed, 200), stop,
+                                           min_gap):
+                    at = i - back
+                    try:
+                        return walk(at, b, list(inserted), lost + [(at, j - back, b)])
+                    except AssertionError:
+                        failed.add((at, b))
+            raise difference
+        return j, i, inserted, lost
+
+    j, i, inserted, lost = walk(begin, 0, [], [])
     matched = j - sum(to - first for _, first, to in lost)
     return matched, j, i, inserted, lost
 
 
-def resumption(expected, captured, i, j, most_back, stop, min_gap=64):
-    """Where the capture carries on after Wine lost some of the program's output: (frames to
-    step back, index in `expected` it carries on from), or None. The loss may have begun a few
-    frames before the difference showed, where lost and following samples happened to agree.
-    The capture must then follow `expected` for RESUME_PROBE frames, or for at least 100 up to
-    a stretch of silence inserted after them."""
+def resumptions(expected, captured, i, j, most_back, stop, min_gap):
+    """Where the capture may carry on after Wine lost some of the program's output, most likely
+    first: (frames to step back, index in `expected`). The loss may have begun a few frames
+    before the difference showed, where lost and following samples happened to agree. The
+    capture must follow `expected` there for RESUME_PROBE frames, or up to inserted silence."""
     block = audio.BLOCK_FRAMES
+    silence = array.array("h", bytes(2 * min_gap))
+    found = []
     for back in range(most_back + 1):
         at, first = i - back, j - back
         probe = captured[at:min(at + RESUME_PROBE, stop)]
-        silent = audio.index_of(probe, array.array("h", bytes(2 * min_gap)))
+        silent = audio.index_of(probe, silence)
         if silent != -1:
             probe = probe[:silent]
-        if len(probe) < min(100, stop - at):
+        if len(probe) < min(16, stop - at):
             continue
+        places = []
         # The first frame of one of the next few blocks...
         following = (first // block + 1) * block
-        for b in range(following, first + MAX_LOST_FRAMES + 1, block):
-            if expected[b:b + len(probe)] == probe:
-                return back, b
-        # ... or any frame at least a block further on.
+        places += [b for b in range(following, first + MAX_LOST_FRAMES + 1, block)
+                   if expected[b:b + len(probe)] == probe]
+        # ... any frame at least a block further on...
         b = audio.index_of(expected, probe, first + block)
-        if b != -1 and b <= first + MAX_LOST_FRAMES:
-            return back, b
-    return None
+        while b != -1 and b <= first + MAX_LOST_FRAMES:
+            places.append(b)
+            b = audio.index_of(expected, probe, b + 1)
+        # ... or, in silence, where the silence ends.
+        if expected[first] == 0:
+            b = audio.first_nonzero(expected, first)
+            if b is not None and expected[b:b + len(probe)] == probe:
+                places.append(b)
+        found += [(back, b) for b in places if (back, b) not in found]
+    return found[:12]
 
 
 def check_align_tells_loss_from_fault(note):
