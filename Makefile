@@ -1,4 +1,4 @@
-# Front door: make run, make test, make bench, make fuzz, make e2e, make format.
+# Front door: make run, make test, make bench, make fuzz, make e2e, make dist, make format.
 # Every target installs what it is missing (Debian 12, as root or through sudo).
 
 MAKEFLAGS += --no-print-directory
@@ -12,10 +12,15 @@ TSAN      := $(BUILD)/tsan
 WIN32     := $(BUILD)/win32
 FUZZ      := $(BUILD)/fuzz
 RENDER    := $(NATIVE)/tools/tonvarel-render
+WEB       := $(BUILD)/web
+DIST      := $(BUILD)/dist
+# What make dist takes the Windows program from: by default the build the Windows tests have
+# just passed on; the reproducibility check builds the program alone (win32-exe).
+DIST_EXE  ?= test-win32
 
 .PHONY: all run demo test bench fuzz e2e format native asan tsan win32 \
         test-native test-sanitizers test-reference test-win32 test-e2e \
-        deps-native deps-win32 deps-e2e clean
+        win32-configure win32-exe dist test-dist deps-native deps-win32 deps-e2e clean
 
 all: native
 
@@ -49,9 +54,12 @@ test-reference: native
 	@python3 tests/reference/compare.py --render $(RENDER)
 
 # The Windows build, cross-compiled with MinGW; its tests run under Wine with no display.
-win32: deps-win32
+win32-configure: deps-win32
 	@cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+win32: win32-configure
 	@cmake --build $(WIN32) -j$(JOBS)
+win32-exe: win32-configure
+	@cmake --build $(WIN32) -j$(JOBS) --target tonvarel
 test-win32: win32
 	@python3 tools/make_icons.py --check
 	@ctest --test-dir $(WIN32) --output-on-failure
@@ -60,7 +68,21 @@ test-win32: win32
 test-e2e e2e: win32 native deps-e2e
 	@tests/e2e/run.sh $(WIN32)/app/tonvarel.exe $(RENDER)
 
-test: test-native test-sanitizers test-reference test-win32 test-e2e
+# The release packages in $(DIST), from the tested program and the browser edition.
+dist: $(DIST_EXE) web
+	@python3 scripts/dist.py --version-file $(WIN32)/tonvarel-version.txt \
+	  --exe $(WIN32)/app/tonvarel.exe --web $(WEB) --out $(DIST)
+
+# The packages hold what was tested and start under Wine; two clean clones give the same bytes.
+test-dist: dist native deps-e2e
+	@cd $(DIST) && sha256sum --quiet -c SHA256SUMS
+	@rm -rf $(BUILD)/dist-check && mkdir -p $(BUILD)/dist-check
+	@python3 -m zipfile -e $(DIST)/tonvarel-*-win64.zip $(BUILD)/dist-check
+	@cmp $(BUILD)/dist-check/tonvarel.exe $(WIN32)/app/tonvarel.exe
+	@tests/e2e/run.sh $(BUILD)/dist-check/tonvarel.exe $(RENDER) --only 1-start --reuse-prefix
+	@scripts/check-reproducible.sh
+
+test: test-native test-sanitizers test-reference test-win32 test-e2e test-dist
 
 bench: native
 	@$(NATIVE)/bench/bench_engine
