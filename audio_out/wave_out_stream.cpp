@@ -25,10 +25,7 @@
 namespace tonvarel {
 
 WaveOutStream::WaveOutStream(EngineState& state) : state_(state) {
-  state_.gate.store(false, std::memory_order_relaxed);
-  state_.leftHeld.store(false, std::memory_order_relaxed);
-  state_.rightHeld.store(false, std::memory_order_relaxed);
-  state_.recording.store(false, std::memory_order_release);
+  resetPerformance(state_);
   stopStreaming_.store(false, std::memory_order_relaxed);
 
   wakeEvent_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);

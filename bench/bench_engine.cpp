@@ -43,7 +43,6 @@ void BM_RenderBlock(benchmark::State& bench, Playing playing) {
   EngineState state;
   buildDefaultTable(state);
   renderBlocks(bench, state, playing);
-  releaseTables(state);
 }
 BENCHMARK_CAPTURE(BM_RenderBlock, constant_440Hz, Playing{440.0f, 440.0f, 0.000001f});
 BENCHMARK_CAPTURE(BM_RenderBlock, bend_full_vibrato, Playing{220.86f, 3520.0f, 0.382f});

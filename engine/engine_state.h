@@ -5,6 +5,8 @@
 #include <bit>
 #include <cstdint>
 
+#include "engine/storage.h"
+
 namespace tonvarel {
 
 static_assert(std::endian::native == std::endian::little, "tables and blocks are little-endian");
@@ -42,24 +44,26 @@ struct EngineState {
   // The take: the window opens and closes it, the streaming thread appends to it.
   std::atomic<bool> recording{false};
   std::atomic<uint32_t> takeLength{0};
-  uint8_t* takeBuffer = nullptr;
+  Storage<uint8_t> takeBuffer;
 
   // Mouse buttons as the pad last saw them.
   std::atomic<bool> leftHeld{false};
   std::atomic<bool> rightHeld{false};
 
   // Table storage owned by the engine; `table` points into one of these once the default exists.
-  int16_t* defaultTable = nullptr;
-  uint8_t* fileImage = nullptr;
-  int16_t* widenedTable = nullptr;
-  int16_t* mixdownTable = nullptr;
+  // Front ends and the importer change them only through the calls in tone_table.h.
+  Storage<int16_t> defaultTable;
+  Storage<uint8_t> fileImage;  // a loaded WAV file, whole; 16-bit mono is played where it lies
+  Storage<int16_t> widenedTable;
+  Storage<int16_t> mixdownTable;
 
   // Odd while renderBlock runs. Lets the window wait out a block that may have seen the old
   // table before it releases that table's storage.
   std::atomic<uint32_t> renderSequence{0};
 };
 
-// The process-wide instance the window, the streaming thread and the file commands share.
-extern EngineState engine;
+// The process-wide instance the window, the streaming thread and the file commands share. Never
+// destroyed (see engine_state.cpp): whoever allocates its storage releases it.
+extern EngineState& engine;
 
 }  // namespace tonvarel

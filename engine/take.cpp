@@ -1,22 +1,26 @@
 // The take recorder: the last 60 seconds of what the voice played, for saving as a WAV file.
 #include "engine/take.h"
 
-#include <cstdlib>
-
 namespace tonvarel {
 
 void allocateTake(EngineState& state) {
-  state.takeBuffer = static_cast<uint8_t*>(std::malloc(kTakeCapacity));
+  state.takeBuffer.renew(kTakeCapacity);
 }
 
 void releaseTake(EngineState& state) {
   state.recording.store(false, std::memory_order_release);
-  std::free(state.takeBuffer);
-  state.takeBuffer = nullptr;
+  state.takeBuffer.release();
+}
+
+void resetPerformance(EngineState& state) {
+  state.gate.store(false, std::memory_order_relaxed);
+  state.leftHeld.store(false, std::memory_order_relaxed);
+  state.rightHeld.store(false, std::memory_order_relaxed);
+  state.recording.store(false, std::memory_order_release);
 }
 
 void openTakeIfIdle(EngineState& state) {
-  if (state.takeBuffer == nullptr) return;
+  if (state.takeBuffer.get() == nullptr) return;
   if (state.recording.load(std::memory_order_relaxed)) return;
   // Length first, then the flag: the renderer tests the flag before it touches the length.
   state.takeLength.store(0, std::memory_order_relaxed);
@@ -28,7 +32,7 @@ void closeTakeUnless(EngineState& state, bool otherButtonHeld) {
 }
 
 TakeBytes takeBytes(const EngineState& state) {
-  return {state.takeBuffer, state.takeLength.load(std::memory_order_relaxed)};
+  return {state.takeBuffer.get(), state.takeLength.load(std::memory_order_relaxed)};
 }
 
 }  // namespace tonvarel

@@ -13,15 +13,20 @@ struct TakeBytes {
 };
 
 // Allocate / release the 5,292,000-byte take buffer. Without the buffer no take ever opens.
+// Releasing also closes the take, so the renderer stops appending first.
 void allocateTake(EngineState& state);
 void releaseTake(EngineState& state);
+
+// The state a stream starts from: gate closed, neither button held, no take open.
+void resetPerformance(EngineState& state);
 
 // Streaming thread: stores one sample and wraps to the start of the buffer after 60 s.
 inline void appendSample(EngineState& state, int16_t sample) {
   uint32_t length = state.takeLength.load(std::memory_order_relaxed);
   const auto bits = static_cast<uint16_t>(sample);
-  state.takeBuffer[length] = static_cast<uint8_t>(bits);
-  state.takeBuffer[length + 1] = static_cast<uint8_t>(bits >> 8);
+  uint8_t* take = state.takeBuffer.get();
+  take[length] = static_cast<uint8_t>(bits);
+  take[length + 1] = static_cast<uint8_t>(bits >> 8);
   length += 2;
   if (length >= kTakeCapacity) length = 0;
   state.takeLength.store(length, std::memory_order_relaxed);

@@ -1,10 +1,49 @@
 // Tone tables: the built-in 440 Hz square wave and the rule for swapping tables under a live voice.
 #include "engine/tone_table.h"
 
-#include <cstdlib>
 #include <thread>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 namespace tonvarel {
+namespace {
+
+const uint8_t* bytesOf(const Storage<int16_t>& storage) {
+  return reinterpret_cast<const uint8_t*>(storage.get());
+}
+
+// The active table lies in the file image unless it is one of the other storages (or none): a
+// 16-bit mono file is played from inside the image, at its "data" chunk.
+bool tableInFileImage(const EngineState& state) {
+  const uint8_t* table = state.table.load(std::memory_order_relaxed);
+  return table != nullptr && table != bytesOf(state.defaultTable) &&
+         table != bytesOf(state.widenedTable) && table != bytesOf(state.mixdownTable);
+}
+
+// A large table is written once, right after it is allocated, so the cost of first touching
+// its fresh pages dominates an import. Where the kernel offers it, huge pages cut that cost
+// several-fold; the advice covers the whole 2 MiB pages inside the block.
+void adviseHugePages([[maybe_unused]] void* storage, [[maybe_unused]] size_t bytes) {
+#ifdef __linux__
+  if (storage == nullptr) return;
+  constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
+  const auto begin = (reinterpret_cast<uintptr_t>(storage) + kHugePage - 1) & ~(kHugePage - 1);
+  const auto end = (reinterpret_cast<uintptr_t>(storage) + bytes) & ~(kHugePage - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#endif
+}
+
+template <class T>
+T* renew(EngineState& state, Storage<T>& storage, size_t count, bool activeLivesThere) {
+  if (activeLivesThere) useDefaultTable(state);
+  T* fresh = storage.renew(count);
+  adviseHugePages(fresh, count * sizeof(T));
+  return fresh;
+}
+
+}  // namespace
 
 void fillDefaultTable(int16_t* samples) {
   // 880 half-periods in 44,100 samples: the runs come out 51 or 50 samples long and the last
@@ -22,16 +61,14 @@ void fillDefaultTable(int16_t* samples) {
 }
 
 void buildDefaultTable(EngineState& state) {
-  auto* samples = static_cast<int16_t*>(std::malloc(kDefaultTableLength * sizeof(int16_t)));
+  int16_t* samples = state.defaultTable.renew(kDefaultTableLength);
   if (samples == nullptr) return;
   fillDefaultTable(samples);
-  state.defaultTable = samples;
-  publishTable(state, reinterpret_cast<const uint8_t*>(samples), kDefaultTableLength);
+  publishTable(state, bytesOf(state.defaultTable), kDefaultTableLength);
 }
 
 void useDefaultTable(EngineState& state) {
-  state.table.store(reinterpret_cast<const uint8_t*>(state.defaultTable),
-                    std::memory_order_relaxed);
+  state.table.store(bytesOf(state.defaultTable), std::memory_order_relaxed);
   state.tableLength.store(kDefaultTableLength, std::memory_order_relaxed);
 }
 
@@ -46,6 +83,29 @@ void withdrawTable(EngineState& state) {
   while (state.renderSequence.load(std::memory_order_acquire) == seen) std::this_thread::yield();
 }
 
+void restoreTable(EngineState& state) {
+  state.tableReady.store(true, std::memory_order_release);
+}
+
+void fallBackToDefaultTable(EngineState& state) {
+  useDefaultTable(state);
+  state.tableReady.store(true, std::memory_order_release);
+}
+
+uint8_t* renewFileImage(EngineState& state, size_t bytes) {
+  return renew(state, state.fileImage, bytes, tableInFileImage(state));
+}
+
+int16_t* renewWidenedTable(EngineState& state, size_t samples) {
+  const bool active = state.table.load(std::memory_order_relaxed) == bytesOf(state.widenedTable);
+  return renew(state, state.widenedTable, samples, active && state.widenedTable.get() != nullptr);
+}
+
+int16_t* renewMixdownTable(EngineState& state, size_t samples) {
+  const bool active = state.table.load(std::memory_order_relaxed) == bytesOf(state.mixdownTable);
+  return renew(state, state.mixdownTable, samples, active && state.mixdownTable.get() != nullptr);
+}
+
 void publishTable(EngineState& state, const uint8_t* samples, uint32_t length) {
   state.table.store(samples, std::memory_order_relaxed);
   state.tableLength.store(length, std::memory_order_relaxed);
@@ -55,14 +115,10 @@ void publishTable(EngineState& state, const uint8_t* samples, uint32_t length) {
 void releaseTables(EngineState& state) {
   withdrawTable(state);
   state.table.store(nullptr, std::memory_order_relaxed);
-  std::free(state.defaultTable);
-  std::free(state.mixdownTable);
-  std::free(state.widenedTable);
-  std::free(state.fileImage);
-  state.defaultTable = nullptr;
-  state.mixdownTable = nullptr;
-  state.widenedTable = nullptr;
-  state.fileImage = nullptr;
+  state.defaultTable.release();
+  state.mixdownTable.release();
+  state.widenedTable.release();
+  state.fileImage.release();
 }
 
 }  // namespace tonvarel

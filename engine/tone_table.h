@@ -1,6 +1,12 @@
 // Tone tables: the built-in 440 Hz square wave and the rule for swapping tables under a live voice.
+//
+// The hand-over rule lives here and only here: a table is withdrawn (tableReady clear, and no
+// frame that saw it set still running) before its storage is released or re-pointed, and a table
+// is made ready again only once `table` and `tableLength` describe live storage. Front ends and
+// the importer go through these calls; none of them stores tableReady or frees a table.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/engine_state.h"
@@ -15,15 +21,29 @@ void fillDefaultTable(int16_t* samples);
 // memory cannot be had, no table becomes active and the voice stays silent.
 void buildDefaultTable(EngineState& state);
 
-// Points the active table at the default table and its length at 44,100. The caller has
-// withdrawn the table first and sets tableReady afterwards.
+// Points the active table at the default table and its length at 44,100. Only while withdrawn.
 void useDefaultTable(EngineState& state);
 
 // Clears tableReady, then returns only once no frame that saw it set can still be reading the
 // table, so its storage may be re-pointed or released. Never blocks the streaming thread.
 void withdrawTable(EngineState& state);
 
-// Makes the described table active: only to be called while the table is withdrawn.
+// The table that was active before the withdrawal is played again.
+void restoreTable(EngineState& state);
+
+// The default table becomes active again (useDefaultTable, then ready).
+void fallBackToDefaultTable(EngineState& state);
+
+// Storage for a new table, handed out while the table is withdrawn: the storage is released and
+// allocated anew at its new size (null when the memory cannot be had). Should the active table
+// have lived in it, the default table takes its place, so that restoreTable() never brings back
+// freed memory.
+uint8_t* renewFileImage(EngineState& state, size_t bytes);
+int16_t* renewWidenedTable(EngineState& state, size_t samples);
+int16_t* renewMixdownTable(EngineState& state, size_t samples);
+
+// Makes the described table active and ready: only while withdrawn, and only for samples that lie
+// in the engine's own storage (or, in tests, in storage that outlives the withdrawal).
 void publishTable(EngineState& state, const uint8_t* samples, uint32_t length);
 
 // Withdraws the table and releases all four storages (at exit).

@@ -43,14 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Session session;
   EngineState& state = session.state;
 
-  // The image gets storage of exactly its size, so a read one past it is caught.
-  withdrawTable(state);
-  std::free(state.fileImage);
-  state.fileImage = static_cast<uint8_t*>(std::malloc(size == 0 ? 1 : size));
-  if (state.fileImage == nullptr) std::abort();
-  if (size != 0) std::memcpy(state.fileImage, data, size);
+  // The engine gives the image storage of exactly its size, so a read one past it is caught.
+  importBytes(state, session.files, {data, size});
+  const uint8_t* image = state.fileImage.get();
   const auto imageLength = static_cast<uint32_t>(size);
-  importImage(state, session.files, imageLength);
 
   if (!state.tableReady.load()) std::abort();
   const uint8_t* table = state.table.load();
@@ -58,11 +54,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (table == nullptr) std::abort();
   // A table in the file image must end inside it; the converted tables are checked by reading
   // every sample below.
-  if (table >= state.fileImage && table < state.fileImage + imageLength &&
-      !within(table, 2ull * length, state.fileImage, imageLength)) {
+  if (size != 0 && table >= image && table < image + imageLength &&
+      !within(table, 2ull * length, image, imageLength)) {
     std::abort();
   }
-  if (table == reinterpret_cast<const uint8_t*>(state.defaultTable) &&
+  if (table == reinterpret_cast<const uint8_t*>(state.defaultTable.get()) &&
       length != kDefaultTableLength) {
     std::abort();
   }

@@ -21,10 +21,6 @@
 #include "wavfile/wav_import.h"
 
 namespace tonvarel {
-
-FileAccess fileAccess;
-char chosenPath[kPathChars];
-
 namespace {
 
 constexpr const char* kUsage = "usage: tonvarel-render SCRIPT --out STREAM.wav";
@@ -96,10 +92,12 @@ int run(const std::string& scriptPath, const std::string& outPath) {
   if (!stream.open()) return fail("cannot write " + outPath + ": " + std::strerror(errno));
 
   // The state the program has right after start-up.
-  EngineState& state = engine;
+  EngineState state;
   allocateTake(state);
   buildDefaultTable(state);
 
+  FileAccess fileAccess;
+  char chosenPath[kPathChars] = {};
   std::string scriptedPath;
   fileAccess.setChooserHook(answerWithScriptedPath, &scriptedPath);
 
@@ -142,8 +140,6 @@ int run(const std::string& scriptPath, const std::string& outPath) {
     }
   }
 
-  releaseTables(state);
-  releaseTake(state);
   if (!stream.commit()) return fail("cannot finish " + outPath + ": " + std::strerror(errno));
   return 0;
 }

@@ -113,10 +113,4 @@ class FileCommand {
   bool running_;
 };
 
-// The process-lifetime instance, and the path buffer the load and save commands share. Each
-// program defines them beside its other process-lifetime objects, so that it fixes the order of
-// their construction (the window program makes the output stream first).
-extern FileAccess fileAccess;
-extern char chosenPath[kPathChars];
-
 }  // namespace tonvarel

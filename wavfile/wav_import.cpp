@@ -7,51 +7,20 @@
 #include "wavfile/wav_import.h"
 
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <thread>
-
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
 
 #include "engine/tone_table.h"
 #include "wavfile/messages.h"
+#include "wavfile/riff.h"
 #include "wavfile/sample_convert.h"
 #include "wavfile/wav_header.h"
 
 namespace tonvarel {
 namespace {
 
-// A large table is written once, right after it is allocated, so the cost of first touching
-// its fresh pages dominates an import. Where the kernel offers it, huge pages cut that cost
-// several-fold; the advice covers the whole 2 MiB pages inside the block.
-void adviseHugePages([[maybe_unused]] void* storage, [[maybe_unused]] size_t bytes) {
-#ifdef __linux__
-  constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-  const auto begin = (reinterpret_cast<uintptr_t>(storage) + kHugePage - 1) & ~(kHugePage - 1);
-  const auto end = (reinterpret_cast<uintptr_t>(storage) + bytes) & ~(kHugePage - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#endif
-}
-
-// Each storage is released before its replacement is allocated; nothing is resized in place.
-// An empty request still gets one byte, so a table of no samples points at live storage.
-template <class T>
-T* renewStorage(T*& storage, size_t bytes) {
-  std::free(storage);
-  storage = static_cast<T*>(std::malloc(bytes == 0 ? 1 : bytes));
-  if (storage != nullptr) adviseHugePages(storage, bytes);
-  return storage;
-}
-
-// The table that was active before the load becomes active again.
-void restoreTable(EngineState& state) {
-  state.tableReady.store(true, std::memory_order_release);
-}
-
 void fallBack(EngineState& state, bool resetPhase) {
-  useDefaultTable(state);
-  state.tableReady.store(true, std::memory_order_release);
+  fallBackToDefaultTable(state);
   if (resetPhase) state.phaseReset.store(true, std::memory_order_relaxed);
 }
 
@@ -60,17 +29,8 @@ void refuseFormat(EngineState& state, FileAccess& files, const char* message) {
   fallBack(state, true);
 }
 
-// Whether the active table lies in the file image: it does unless it is one of the storages of
-// known size (or none at all).
-bool tableInFileImage(const EngineState& state) {
-  const uint8_t* table = state.table.load(std::memory_order_relaxed);
-  return table != nullptr && table != reinterpret_cast<const uint8_t*>(state.defaultTable) &&
-         table != reinterpret_cast<const uint8_t*>(state.widenedTable) &&
-         table != reinterpret_cast<const uint8_t*>(state.mixdownTable);
-}
-
-}  // namespace
-
+// Walks the RIFF chunks of `image` for `id`. Returns the chunk's data and its size (clamped to
+// the bytes present), or null after telling the user why ("not RIFF", "not WAVE", not found).
 const uint8_t* findChunk(const uint8_t* image, uint32_t imageLength, uint32_t id, uint32_t* size,
                          FileAccess& files) {
   const ChunkLocation found = locateChunk(image, imageLength, id);
@@ -91,8 +51,11 @@ const uint8_t* findChunk(const uint8_t* image, uint32_t imageLength, uint32_t id
   return nullptr;
 }
 
-void importImage(EngineState& state, FileAccess& files, uint32_t imageLength) {
-  const uint8_t* image = state.fileImage;
+// The rest of the load, once the file is the engine's file image: find the format and the data,
+// convert, publish. The table is withdrawn on entry and made ready again on every way out.
+void convertImage(EngineState& state, FileAccess& files, const uint8_t* image,
+                  uint32_t imageLength) {
+  state.phaseReset.store(true, std::memory_order_relaxed);
 
   uint32_t formatSize = 0;
   const uint8_t* formatChunk = findChunk(image, imageLength, chunkId("fmt "), &formatSize, files);
@@ -133,27 +96,27 @@ void importImage(EngineState& state, FileAccess& files, uint32_t imageLength) {
   const uint8_t* samples = data;  // 16-bit data is played where it lies, at any alignment
   uint32_t length = dataSize / 2;
   if (format->bitsPerSample == 8) {
-    if (renewStorage(state.widenedTable, size_t{dataSize} * 2) == nullptr) {
-      return fallBack(state, true);
-    }
-    widen8(data, state.widenedTable, dataSize);
-    samples = reinterpret_cast<const uint8_t*>(state.widenedTable);
+    int16_t* widened = renewWidenedTable(state, dataSize);
+    if (widened == nullptr) return fallBack(state, true);
+    widen8(data, widened, dataSize);
+    samples = reinterpret_cast<const uint8_t*>(widened);
     length = dataSize;
   }
   if (stereo) {
     // Left and right are averaged; a last unpaired sample is dropped.
     const uint32_t pairs = length / 2;
-    if (renewStorage(state.mixdownTable, size_t{pairs} * 2) == nullptr) {
-      return fallBack(state, true);
-    }
-    mixStereo16(samples, state.mixdownTable, pairs);
-    samples = reinterpret_cast<const uint8_t*>(state.mixdownTable);
+    int16_t* mixdown = renewMixdownTable(state, pairs);
+    if (mixdown == nullptr) return fallBack(state, true);
+    mixStereo16(samples, mixdown, pairs);
+    samples = reinterpret_cast<const uint8_t*>(mixdown);
     length = pairs;
   }
   // A length of 0 (no whole sample) is published as it is: the voice plays silence for it.
   publishTable(state, samples, length);
   state.phaseReset.store(true, std::memory_order_relaxed);
 }
+
+}  // namespace
 
 void importWav(EngineState& state, FileAccess& files, char* path) {
   FileCommand command(files);
@@ -169,26 +132,35 @@ void importWav(EngineState& state, FileAccess& files, char* path) {
     files.close(0);
     return restoreTable(state);
   }
-
-  const bool previousInImage = tableInFileImage(state);
-  if (renewStorage(state.fileImage, imageLength) == nullptr) {
+  uint8_t* image = renewFileImage(state, imageLength);
+  if (image == nullptr) {
     files.close(0);
     return fallBack(state, true);
   }
-  const bool complete =
-      files.read(state.fileImage, imageLength, 0) && files.lastTransferred() == imageLength;
+  const bool complete = files.read(image, imageLength, 0) && files.lastTransferred() == imageLength;
   files.close(0);
-  if (!complete) {
-    // Taken as an empty file: nothing is said and the previous table stays, unless it lived in
-    // the image that was just released.
-    std::free(state.fileImage);
-    state.fileImage = nullptr;
-    if (previousInImage) return fallBack(state, true);
-    return restoreTable(state);
-  }
+  // A short or failed read is taken as an empty file: nothing is said and the previous table
+  // stays (the default one, should the previous table have lived in the image just replaced).
+  if (!complete) return restoreTable(state);
 
+  convertImage(state, files, image, imageLength);
+}
+
+void importBytes(EngineState& state, FileAccess& files, std::span<const uint8_t> bytes) {
+  FileCommand command(files);
+  if (!command.running()) return;
+
+  withdrawTable(state);
   state.phaseReset.store(true, std::memory_order_relaxed);
-  importImage(state, files, imageLength);
+
+  // Empty, or beyond the 4 GiB a RIFF size can describe: as a file that cannot be read.
+  if (bytes.empty() || bytes.size() > UINT32_MAX) return restoreTable(state);
+  const auto imageLength = static_cast<uint32_t>(bytes.size());
+  uint8_t* image = renewFileImage(state, imageLength);
+  if (image == nullptr) return fallBack(state, true);
+  std::memcpy(image, bytes.data(), imageLength);
+
+  convertImage(state, files, image, imageLength);
 }
 
 }  // namespace tonvarel

@@ -74,17 +74,68 @@ TEST(DefaultTable, BuildPublishesItAndUseDefaultRestoresTheLength) {
   EngineState state;
   EXPECT_FALSE(state.tableReady);
   buildDefaultTable(state);
-  ASSERT_NE(state.defaultTable, nullptr);
+  ASSERT_NE(state.defaultTable.get(), nullptr);
   EXPECT_TRUE(state.tableReady);
-  EXPECT_EQ(state.table.load(), reinterpret_cast<const uint8_t*>(state.defaultTable));
+  EXPECT_EQ(state.table.load(), reinterpret_cast<const uint8_t*>(state.defaultTable.get()));
 
   withdrawTable(state);
   state.tableLength = 7;
   useDefaultTable(state);
   EXPECT_EQ(state.tableLength, kDefaultTableLength);
   releaseTables(state);
-  EXPECT_EQ(state.defaultTable, nullptr);
+  EXPECT_EQ(state.defaultTable.get(), nullptr);
   EXPECT_FALSE(state.tableReady);
+}
+
+// Replacing the storage the active table lives in must never leave the voice pointing at freed
+// memory: restoring the table after such a renewal brings back the default one.
+TEST(TableStorage, RenewingTheActiveTablesStorageFallsBackToTheDefault) {
+  EngineState state;
+  buildDefaultTable(state);
+  const auto* defaultBytes = reinterpret_cast<const uint8_t*>(state.defaultTable.get());
+  struct Case {
+    const char* name;
+    const uint8_t* (*make)(EngineState&);
+    const uint8_t* (*renew)(EngineState&);
+  };
+  const Case cases[] = {
+      {"inside the file image",
+       [](EngineState& s) -> const uint8_t* { return renewFileImage(s, 100) + 45; },
+       [](EngineState& s) -> const uint8_t* { return renewFileImage(s, 100); }},
+      {"widened",
+       [](EngineState& s) -> const uint8_t* {
+         return reinterpret_cast<const uint8_t*>(renewWidenedTable(s, 20));
+       },
+       [](EngineState& s) -> const uint8_t* {
+         return reinterpret_cast<const uint8_t*>(renewWidenedTable(s, 20));
+       }},
+      {"mixed down",
+       [](EngineState& s) -> const uint8_t* {
+         return reinterpret_cast<const uint8_t*>(renewMixdownTable(s, 20));
+       },
+       [](EngineState& s) -> const uint8_t* {
+         return reinterpret_cast<const uint8_t*>(renewMixdownTable(s, 20));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    withdrawTable(state);
+    publishTable(state, c.make(state), 10);
+    withdrawTable(state);
+    c.renew(state);
+    restoreTable(state);
+    EXPECT_EQ(state.table.load(), defaultBytes);
+    EXPECT_EQ(state.tableLength, kDefaultTableLength);
+  }
+  // A storage the table does not live in is renewed without touching the active table.
+  withdrawTable(state);
+  const uint8_t* mixed = reinterpret_cast<const uint8_t*>(renewMixdownTable(state, 4));
+  publishTable(state, mixed, 4);
+  withdrawTable(state);
+  renewFileImage(state, 8);
+  renewWidenedTable(state, 8);
+  restoreTable(state);
+  EXPECT_EQ(state.table.load(), mixed);
 }
 
 TEST_F(Voice, IsSilentBeforeTheDefaultTableExistsEvenWithTheGateOpen) {

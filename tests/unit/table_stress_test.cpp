@@ -1,11 +1,11 @@
 // One thread renders blocks without pause while another replaces the table and flips every
 // parameter, as the window does during a load. A withdrawn table is overwritten with a marker
-// value before its memory is freed: if any frame still read it, the marker would be heard (and
+// value before its storage is renewed: if any frame still read it, the marker would be heard (and
 // AddressSanitizer would report the freed read). Run under ThreadSanitizer too.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <thread>
@@ -27,6 +27,7 @@ TEST(TableHandOver, NoFrameReadsATableAfterItIsWithdrawn) {
   std::atomic<bool> stop{false};
   std::atomic<long> blocks{0};
   std::atomic<long> retiredHeard{0};
+  uint32_t lengths[2] = {0, 0};  // of the mixed-down and the widened table
   std::thread streaming([&] {
     uint8_t block[kBlockBytes];
     while (!stop.load(std::memory_order_relaxed)) {
@@ -40,24 +41,27 @@ TEST(TableHandOver, NoFrameReadsATableAfterItIsWithdrawn) {
     }
   });
 
+  // New tables alternate between two of the engine's storages. Once withdrawn, no table may be
+  // heard again, so both are marked retired before the next table is made.
   std::mt19937 random(20261207);
-  int16_t* live = nullptr;
-  uint32_t liveLength = 0;
+  bool widened = false;
   for (int i = 0; i < 3000; ++i) {
     withdrawTable(state);
-    if (live != nullptr) {
-      for (uint32_t k = 0; k < liveLength; ++k) live[k] = kRetired;
-      std::free(live);
-      live = nullptr;
+    for (int k = 0; k < 2; ++k) {
+      int16_t* retired = (k == 0 ? state.mixdownTable : state.widenedTable).get();
+      if (retired != nullptr) std::fill_n(retired, lengths[k], kRetired);
     }
     if (random() % 8 == 0) {
-      useDefaultTable(state);
-      state.tableReady.store(true, std::memory_order_release);
+      fallBackToDefaultTable(state);
     } else {
-      liveLength = random() % 3000;  // includes the empty table
-      live = static_cast<int16_t*>(std::malloc((liveLength + 1) * sizeof(int16_t)));
-      for (uint32_t k = 0; k < liveLength; ++k) live[k] = static_cast<int16_t>(k % 2000 - 1000);
-      publishTable(state, reinterpret_cast<const uint8_t*>(live), liveLength);
+      widened = !widened;
+      const uint32_t length = random() % 3000;  // includes the empty table
+      int16_t* fresh =
+          widened ? renewWidenedTable(state, length) : renewMixdownTable(state, length);
+      ASSERT_NE(fresh, nullptr);
+      for (uint32_t k = 0; k < length; ++k) fresh[k] = static_cast<int16_t>(k % 2000 - 1000);
+      lengths[widened ? 1 : 0] = length;
+      publishTable(state, reinterpret_cast<const uint8_t*>(fresh), length);
     }
 
     state.targetPitch = static_cast<float>(56320.0 / (1 + random() % 255));
@@ -73,9 +77,6 @@ TEST(TableHandOver, NoFrameReadsATableAfterItIsWithdrawn) {
 
   EXPECT_EQ(retiredHeard.load(), 0);
   EXPECT_GT(blocks.load(), 0);
-  releaseTables(state);
-  std::free(live);
-  releaseTake(state);
 }
 
 }  // namespace

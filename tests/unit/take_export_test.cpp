@@ -23,13 +23,13 @@ class Export : public ::testing::Test {
     allocateTake(state);
     desk.attach(files);
   }
-  void TearDown() override { releaseTake(state); }
 
   // A take as the recorder leaves it: `bytes` bytes of samples from the start of the buffer.
   Bytes record(uint32_t bytes) {
-    for (uint32_t i = 0; i < bytes; ++i) state.takeBuffer[i] = static_cast<uint8_t>(i * 7 + 3);
+    uint8_t* take = state.takeBuffer.get();
+    for (uint32_t i = 0; i < bytes; ++i) take[i] = static_cast<uint8_t>(i * 7 + 3);
     state.takeLength = bytes;
-    return Bytes(state.takeBuffer, state.takeBuffer + bytes);
+    return Bytes(take, take + bytes);
   }
   void save(std::optional<std::string> to) {
     desk.answer = to;

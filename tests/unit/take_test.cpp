@@ -18,10 +18,6 @@ class Take : public ::testing::Test {
     allocateTake(state);
     buildDefaultTable(state);
   }
-  void TearDown() override {
-    releaseTables(state);
-    releaseTake(state);
-  }
   std::vector<uint8_t> render(int blocks) {
     std::vector<uint8_t> all;
     std::vector<uint8_t> b(kBlockBytes);
@@ -122,7 +118,6 @@ TEST(TakeWithoutBuffer, NeverOpensAndNothingBreaks) {
   state.gate = true;
   renderBlock(state, b.data(), kBlockBytes);
   EXPECT_EQ(takeBytes(state).length, 0u);
-  releaseTables(state);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "engine/tone_table.h"
 #include "engine/voice.h"
 #include "tests/unit/wav_test_util.h"
+#include "wavfile/riff.h"
 #include "wavfile/sample_convert.h"
 #include "wavfile/take_export.h"
 #include "wavfile/wav_import.h"
@@ -100,22 +101,16 @@ class Import : public ::testing::Test {
     // every box shows which requests come after it.
     desk.meanwhile = [this] { state.phaseReset = false; };
   }
-  void TearDown() override { releaseTables(state); }
 
   void load(const Bytes& file) {
     writeFile(dir / "in.wav", file);
     desk.answer = dir / "in.wav";
     importWav(state, files, path);
   }
-  // The importer's work after the read, on an image of exactly the file's size.
-  void importBytes(const Bytes& image) {
-    withdrawTable(state);
-    std::free(state.fileImage);
-    state.fileImage = static_cast<uint8_t*>(std::malloc(image.size() + 1));
-    std::copy(image.begin(), image.end(), state.fileImage);
-    state.phaseReset = false;
+  // The importer below the chooser, on bytes already at hand.
+  void loadBytes(const Bytes& image) {
     desk.messages.clear();
-    importImage(state, files, static_cast<uint32_t>(image.size()));
+    importBytes(state, files, image);
     EXPECT_TRUE(state.tableReady);
   }
   std::vector<int> table() const {
@@ -142,7 +137,7 @@ TEST_F(Import, RefusedFilesBringTheDefaultBackWithTheirMessage) {
   };
   const Case cases[] = {
       // Not a WAVE file at all: the request made once the file was read stands, none after it.
-      {"empty", {}, {{"not RIFF", "0"}}, false},
+      {"shorter than a RIFF tag", {'R', 'I', 'F'}, {{"not RIFF", "0"}}, false},
       {"not WAVE", riff({kMono16}, {}, "WAVX"), {{"not WAVE", "0"}}, false},
       {"no fmt chunk", riff({chunk("data", {0, 0})}), {{missing, "0"}}, false},
       {"three channels", wav(3, 16, {0, 0, 0, 0, 0, 0}), {notMonoOrStereo}, true},
@@ -161,9 +156,9 @@ TEST_F(Import, RefusedFilesBringTheDefaultBackWithTheirMessage) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     state.tableLength = 1;
-    importBytes(c.image);
+    loadBytes(c.image);
     EXPECT_EQ(desk.messages, c.messages);
-    EXPECT_EQ(state.table.load(), reinterpret_cast<const uint8_t*>(state.defaultTable));
+    EXPECT_EQ(state.table.load(), reinterpret_cast<const uint8_t*>(state.defaultTable.get()));
     EXPECT_EQ(state.tableLength, kDefaultTableLength);
     EXPECT_EQ(state.phaseReset, c.phaseReset);
   }
@@ -199,7 +194,7 @@ TEST_F(Import, ConvertsEachLayoutToSixteenBitMono) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    importBytes(c.image);
+    loadBytes(c.image);
     EXPECT_TRUE(desk.messages.empty());
     EXPECT_EQ(table(), c.table);
     EXPECT_TRUE(state.phaseReset);
@@ -214,13 +209,13 @@ TEST_F(Import, ConvertsEachLayoutToSixteenBitMono) {
 }
 
 TEST_F(Import, SixteenBitMonoIsPlayedWhereItLiesAndOtherLayoutsFromTheirTables) {
-  importBytes(riff({kMono16, chunk("LIST", {0}), chunk("data", pcm16({-2, 300, 4}))}));
-  EXPECT_EQ(state.table.load(), state.fileImage + 53);  // odd: right after the odd LIST chunk
+  loadBytes(riff({kMono16, chunk("LIST", {0}), chunk("data", pcm16({-2, 300, 4}))}));
+  EXPECT_EQ(state.table.load(), state.fileImage.get() + 53);  // odd: right after the odd LIST chunk
   EXPECT_EQ(state.tableLength, 3u);
-  importBytes(wav(1, 8, {0}));
-  EXPECT_EQ(state.table.load(), reinterpret_cast<const uint8_t*>(state.widenedTable));
-  importBytes(wav(2, 8, {0, 0}));
-  EXPECT_EQ(state.table.load(), reinterpret_cast<const uint8_t*>(state.mixdownTable));
+  loadBytes(wav(1, 8, {0}));
+  EXPECT_EQ(state.table.load(), reinterpret_cast<const uint8_t*>(state.widenedTable.get()));
+  loadBytes(wav(2, 8, {0, 0}));
+  EXPECT_EQ(state.table.load(), reinterpret_cast<const uint8_t*>(state.mixdownTable.get()));
 }
 
 TEST_F(Import, OtherRatesAreNamedAsSignedNumbersAndThenPlayed) {
@@ -228,7 +223,7 @@ TEST_F(Import, OtherRatesAreNamedAsSignedNumbersAndThenPlayed) {
       {22050, "22050"}, {0, "0"}, {0x80000000u, "-2147483648"}, {0xFFFFFFFFu, "-1"}};
   for (const auto& [rate, shown] : cases) {
     SCOPED_TRACE(shown);
-    importBytes(wav(1, 16, pcm16({9}), rate));
+    loadBytes(wav(1, 16, pcm16({9}), rate));
     const Message warning{"レートが" + shown + "Hzです。\r\n44100Hzじゃないです。", "注意"};
     EXPECT_EQ(desk.messages, std::vector<Message>{warning});
     EXPECT_EQ(table(), std::vector<int>{9});
@@ -264,6 +259,8 @@ TEST_F(Import, CancelledOrUnreadableFilesLeaveTheTableAsItWas) {
     EXPECT_EQ(state.tableLength, 2u);
     EXPECT_TRUE(state.tableReady);
   }
+  importBytes(state, files, {});  // no bytes at all: as an empty file
+  EXPECT_EQ(state.table.load(), loaded);
   EXPECT_TRUE(desk.messages.empty());
 }
 

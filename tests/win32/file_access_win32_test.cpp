@@ -191,11 +191,12 @@ TEST_F(Win32Files, LoadAndSaveThroughTheHooks) {
   importWav(state, files, path);
   EXPECT_EQ(messages, (std::vector<Message>{{kRateWarningSjis, kNotice}}));
   ASSERT_EQ(state.tableLength, 2u);
-  EXPECT_EQ(state.mixdownTable[0], -128);
-  EXPECT_EQ(state.mixdownTable[1], 128);
+  EXPECT_EQ(state.mixdownTable.get()[0], -128);
+  EXPECT_EQ(state.mixdownTable.get()[1], 128);
   EXPECT_STREQ(path, answer.c_str());
 
-  for (uint32_t i = 0; i < 3000; ++i) state.takeBuffer[i] = static_cast<uint8_t>(i);
+  uint8_t* take = state.takeBuffer.get();
+  for (uint32_t i = 0; i < 3000; ++i) take[i] = static_cast<uint8_t>(i);
   state.takeLength = 3000;
   messages.clear();
   answer = at("out\\deeper\\take.wav");
@@ -205,11 +206,7 @@ TEST_F(Win32Files, LoadAndSaveThroughTheHooks) {
   ASSERT_EQ(saved.size(), 3044u);
   EXPECT_EQ(Bytes(saved.begin(), saved.begin() + 8), (Bytes{'R', 'I', 'F', 'F', 0xDC, 0x0B, 0, 0}));
   EXPECT_EQ(Bytes(saved.begin() + 40, saved.begin() + 44), (Bytes{0xB8, 0x0B, 0, 0}));
-  EXPECT_EQ(Bytes(saved.begin() + 44, saved.end()),
-            Bytes(state.takeBuffer, state.takeBuffer + 3000));
-
-  releaseTables(state);
-  releaseTake(state);
+  EXPECT_EQ(Bytes(saved.begin() + 44, saved.end()), Bytes(take, take + 3000));
 }
 
 }  // namespace

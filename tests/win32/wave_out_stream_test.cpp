@@ -52,10 +52,10 @@ TEST(WaveOutStream, StartsAndStopsFiftyTimesWithoutHangingOrLeaking) {
       WaveOutStream stream(state);
       EXPECT_EQ(stream.hasDevice(), capturePath() != nullptr);
       EXPECT_TRUE(stream.isStreaming());
-      EXPECT_NE(state.takeBuffer, nullptr);
+      EXPECT_NE(state.takeBuffer.get(), nullptr);
       if (i % 10 == 0) Sleep(20);  // sometimes stop mid-stream, sometimes right away
     }
-    EXPECT_EQ(state.takeBuffer, nullptr);
+    EXPECT_EQ(state.takeBuffer.get(), nullptr);
     if (i == 9) GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
   }
   DWORD handlesAfter = 0;
@@ -75,7 +75,6 @@ TEST(WaveOutStream, WithoutADeviceStillRendersSoTakesAreRecorded) {
     waitForBlocks(state, 3);  // paced at about 34 ms a block
     EXPECT_GE(takeBytes(state).length, 2 * 2 * kBlockFrames);
   }
-  releaseTables(state);
 }
 
 TEST(WaveOutStream, StreamsSilenceUntilTheGateOpensThenExactlyWhatTheRendererMakes) {

@@ -1,0 +1,39 @@
+// Memory the engine owns: a tone table's samples, a loaded file image, the take.
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+
+namespace tonvarel {
+
+// One buffer with a single owner. It is never resized in place: a new size means the old buffer
+// is released first and then allocated anew, so at most one of the two is alive at a time.
+// Constant-initialisable, so the process-wide engine record stays constinit.
+template <class T>
+class Storage {
+ public:
+  constexpr Storage() = default;
+  ~Storage() { std::free(data_); }
+  Storage(const Storage&) = delete;
+  Storage& operator=(const Storage&) = delete;
+
+  T* get() const { return data_; }
+
+  // Releases the buffer, then allocates `count` elements (at least one, so that even an empty
+  // table points at live storage). Null when the memory cannot be had.
+  T* renew(size_t count) {
+    release();
+    data_ = static_cast<T*>(std::malloc((count == 0 ? 1 : count) * sizeof(T)));
+    return data_;
+  }
+
+  void release() {
+    std::free(data_);
+    data_ = nullptr;
+  }
+
+ private:
+  T* data_ = nullptr;
+};
+
+}  // namespace tonvarel
