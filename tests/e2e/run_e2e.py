@@ -757,10 +757,15 @@ def make_run_scenario(sc):
         return code, lines, no_card
 
     proc, out_path = launch(sc.session.display, "with-display")
+
+    def shown():
+        if proc.poll() is not None:
+            raise AssertionError(f"run-windows.sh ended with {proc.returncode} before a window "
+                                 f"showed")
+        return xdotool(sc.session, "search", "--onlyvisible", "--name", "^Tonvarel$",
+                       check=False, timeout=10).stdout.split()
     try:
-        wait_until("the window started by run-windows.sh",
-                   lambda: xdotool(sc.session, "search", "--onlyvisible", "--name", "^Tonvarel$",
-                                   check=False, timeout=10).stdout.split(), 40, interval=0.3)
+        wait_until("the window started by run-windows.sh", shown, 40, interval=0.3)
     finally:
         quiet_wine(["taskkill", "/im", "tonvarel.exe"], env=env, timeout=30, check=False)
     code, lines, no_card = finish(proc, out_path, 30)
