@@ -48,6 +48,15 @@ def source_date_epoch():
     return max(int(value), ZIP_EPOCH)
 
 
+def uncommitted_changes():
+    try:
+        return subprocess.run(["git", "-C", REPO, "status", "--porcelain", "--untracked-files=no"],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=True,
+                              timeout=30).stdout.strip() != b""
+    except (OSError, subprocess.SubprocessError):
+        return False  # not a git checkout: nothing to compare with
+
+
 def read_version(path):
     try:
         with open(path, encoding="utf-8") as f:
@@ -183,6 +192,9 @@ def main():
     except DistError as e:
         print(f"dist: {e}", file=sys.stderr)
         return 1
+    if uncommitted_changes():
+        print("dist: note: the working tree has uncommitted changes, so these packages cannot "
+              "be built again from a commit", file=sys.stderr)
     for path in paths:
         print(f"dist: {os.path.relpath(path)} ({os.path.getsize(path):,} bytes)")
     return 0
