@@ -9,15 +9,14 @@
 //
 // Without a device nothing would ever signal the event, and the voice would fall still: notes
 // would be silent but also missing from the take. So the thread then keeps time itself, waiting
-// out each block's playing time (1,500 frames at 44,100 Hz) against a running deadline.
+// out each block's playing time (1,500 frames at 44,100 Hz) against a running deadline. It does
+// the same from the moment a device fails: a write it refuses earns no signal, and a device that
+// gives no block back for a second has stopped. The failed device is not written again.
 //
-// Stopping: the destructor sets the stop flag and wakes the thread. A pulse is lost if the thread
-// is not yet waiting, and without a device nothing else would ever wake it, so the destructor
-// keeps setting the event until the thread has ended. Only then are the event, the take buffer,
-// the device and the blocks released.
+// Stopping: the destructor sets the stop flag and keeps setting the event until the thread has
+// ended (a set event stays set until the thread's next wait takes it, so it cannot be missed).
+// Only then are the take buffer, the device and the event released.
 #include "audio_out/wave_out_stream.h"
-
-#include <cstdlib>
 
 #include "engine/take.h"
 #include "engine/voice.h"
@@ -44,22 +43,22 @@ WaveOutStream::WaveOutStream(EngineState& state) : state_(state) {
   }
 
   for (int i = 0; i < 2; ++i) {
-    blocks_[i] = static_cast<uint8_t*>(std::calloc(kBlockBytes, 1));
     headers_[i].lpData = reinterpret_cast<LPSTR>(blocks_[i]);
     headers_[i].dwBufferLength = kBlockBytes;
     headers_[i].dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
     headers_[i].dwLoops = 1;
   }
-  if (blocks_[0] == nullptr || blocks_[1] == nullptr) {
-    // Nothing to render into: run without sound.
-    if (device_ != nullptr) waveOutClose(device_);
+  if (device_ != nullptr &&
+      (waveOutPrepareHeader(device_, &headers_[0], sizeof(WAVEHDR)) != MMSYSERR_NOERROR ||
+       waveOutPrepareHeader(device_, &headers_[1], sizeof(WAVEHDR)) != MMSYSERR_NOERROR)) {
+    // A device that will not take the blocks is no device: run without sound.
+    for (WAVEHDR& header : headers_) waveOutUnprepareHeader(device_, &header, sizeof(WAVEHDR));
+    waveOutClose(device_);
     device_ = nullptr;
-  } else if (device_ != nullptr) {
-    for (WAVEHDR& header : headers_) waveOutPrepareHeader(device_, &header, sizeof(WAVEHDR));
   }
 
-  if (blocks_[0] != nullptr && blocks_[1] != nullptr && wakeEvent_ != nullptr) {
-    thread_ = CreateThread(nullptr, 0, streamLoop, this, 0, &threadId_);
+  if (wakeEvent_ != nullptr) {
+    thread_ = CreateThread(nullptr, 0, streamLoop, this, 0, nullptr);
     if (thread_ != nullptr) SetThreadPriority(thread_, THREAD_PRIORITY_TIME_CRITICAL);
   }
 
@@ -69,13 +68,19 @@ WaveOutStream::WaveOutStream(EngineState& state) : state_(state) {
 
 namespace {
 
+// A working device gives a block back every 34 ms; one silent this long has stopped.
+constexpr DWORD kDeviceSilenceLimitMs = 1000;
+
 // Paces the streaming thread when there is no device to do it: one block per block's playing
 // time, on average, however late each wake-up comes.
 class BlockClock {
  public:
-  BlockClock() {
+  BlockClock() { restart(); }
+  // Counts blocks from now on.
+  void restart() {
     QueryPerformanceFrequency(&frequency_);
     QueryPerformanceCounter(&start_);
+    blocks_ = 0;
   }
   // Milliseconds until the next block is due (0 if it is due already).
   DWORD millisecondsToNextBlock() {
@@ -99,14 +104,18 @@ class BlockClock {
 DWORD WINAPI WaveOutStream::streamLoop(LPVOID self) {
   auto& stream = *static_cast<WaveOutStream*>(self);
   BlockClock clock;
+  bool deviceWorks = stream.device_ != nullptr;
   int i = 0;
   while (!stream.stopStreaming_.load(std::memory_order_acquire)) {
-    if (stream.device_ != nullptr) {
-      waveOutWrite(stream.device_, &stream.headers_[i], sizeof(WAVEHDR));
-      WaitForSingleObject(stream.wakeEvent_, INFINITE);
-    } else {
-      WaitForSingleObject(stream.wakeEvent_, clock.millisecondsToNextBlock());
+    if (deviceWorks) {
+      // A refused block earns no signal to wait for; a device silent past the limit has stopped.
+      deviceWorks =
+          waveOutWrite(stream.device_, &stream.headers_[i], sizeof(WAVEHDR)) == MMSYSERR_NOERROR &&
+          WaitForSingleObject(stream.wakeEvent_, kDeviceSilenceLimitMs) == WAIT_OBJECT_0;
+      // From here on the thread keeps time, counted from now: the device may have run ahead.
+      if (!deviceWorks) clock.restart();
     }
+    if (!deviceWorks) WaitForSingleObject(stream.wakeEvent_, clock.millisecondsToNextBlock());
     i = 1 - i;
     renderBlock(stream.state_, stream.blocks_[i], kBlockBytes);
   }
@@ -116,24 +125,25 @@ DWORD WINAPI WaveOutStream::streamLoop(LPVOID self) {
 void WaveOutStream::stopThread() {
   stopStreaming_.store(true, std::memory_order_release);
   if (thread_ == nullptr) return;
-  PulseEvent(wakeEvent_);
-  // A set event stays set until the thread's next wait takes it, so this cannot be missed.
-  while (WaitForSingleObject(thread_, 20) == WAIT_TIMEOUT) SetEvent(wakeEvent_);
+  do {
+    SetEvent(wakeEvent_);
+  } while (WaitForSingleObject(thread_, 20) == WAIT_TIMEOUT);
   CloseHandle(thread_);
   thread_ = nullptr;
 }
 
 WaveOutStream::~WaveOutStream() {
   stopThread();
-  if (wakeEvent_ != nullptr) CloseHandle(wakeEvent_);
   releaseTake(state_);
+  // A failed device refuses these at once (its handle is dead) or hands the blocks back (it
+  // stalled). The event outlives the device, which signals it for each block it hands back and
+  // once more as it closes.
   if (device_ != nullptr) {
     waveOutReset(device_);
     for (WAVEHDR& header : headers_) waveOutUnprepareHeader(device_, &header, sizeof(WAVEHDR));
     waveOutClose(device_);
   }
-  std::free(blocks_[0]);
-  std::free(blocks_[1]);
+  if (wakeEvent_ != nullptr) CloseHandle(wakeEvent_);
 }
 
 }  // namespace tonvarel

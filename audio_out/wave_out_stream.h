@@ -15,29 +15,31 @@ namespace tonvarel {
 class WaveOutStream {
  public:
   // Opens the device, prepares the two blocks, starts the streaming thread and allocates the
-  // take buffer. Never fails: without a device (or without memory for the blocks) the program
-  // runs silently.
+  // take buffer. Never fails: without a device the program runs silently.
   explicit WaveOutStream(EngineState& state);
-  // Stops and joins the streaming thread, then releases the take, the device and the blocks.
+  // Stops and joins the streaming thread, then releases the take, the device and the event.
   ~WaveOutStream();
   WaveOutStream(const WaveOutStream&) = delete;
   WaveOutStream& operator=(const WaveOutStream&) = delete;
 
+  // Whether a device was opened; one that failed later still counts.
   bool hasDevice() const { return device_ != nullptr; }
   bool isStreaming() const { return thread_ != nullptr; }
 
  private:
+  // The Windows tests take the device away from a running stream.
+  friend struct WaveOutStreamTestAccess;
+
   static DWORD WINAPI streamLoop(LPVOID self);
   void stopThread();
 
   EngineState& state_;
   HANDLE thread_ = nullptr;
-  DWORD threadId_ = 0;
   WAVEFORMATEX format_{};
   HWAVEOUT device_ = nullptr;
   HANDLE wakeEvent_ = nullptr;
   WAVEHDR headers_[2]{};
-  uint8_t* blocks_[2]{};
+  uint8_t blocks_[2][kBlockBytes]{};
   std::atomic<bool> stopStreaming_{false};
 };
 

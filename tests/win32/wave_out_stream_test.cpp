@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,12 @@
 #include "engine/voice.h"
 
 namespace tonvarel {
+
+// Takes the device away from a running stream, as a driver that dies or hangs would.
+struct WaveOutStreamTestAccess {
+  static HWAVEOUT device(const WaveOutStream& stream) { return stream.device_; }
+};
+
 namespace {
 
 const char* capturePath() {
@@ -44,9 +52,78 @@ void waitForBlocks(const EngineState& state, uint32_t blocks) {
   ASSERT_GE(state.renderSequence.load(), target) << "the streaming thread stopped rendering";
 }
 
+// Handles open in this process, found by asking after every handle value in turn: Wine's
+// GetProcessHandleCount always reports 0.
+int openHandles() {
+  int count = 0;
+  DWORD flags;
+  for (uintptr_t value = 4; value < 16384; value += 4) {
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+  }
+  return count;
+}
+
+// Blocks renderBlock has finished (the sequence is odd while one is under way).
+uint32_t blocksRendered(const EngineState& state) {
+  return state.renderSequence.load() / 2;
+}
+
+double secondsNow() {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// A table of its own indices shows every frame's read position in the sound.
+constexpr float kRampPitch = 660.0f;  // 1.5 samples a frame: the ramp repeats every 20,000 frames
+constexpr size_t kRampPeriod = 20000;
+
+std::vector<int16_t> rampTable() {
+  std::vector<int16_t> ramp(30000);
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(i + 1);
+  return ramp;
+}
+
+void playRamp(EngineState& state, const std::vector<int16_t>& ramp) {
+  publishTable(state, reinterpret_cast<const uint8_t*>(ramp.data()),
+               static_cast<uint32_t>(ramp.size()));
+  state.vibratoDepth = 0.0f;
+  state.targetPitch = kRampPitch;
+}
+
+// Once the pitch has settled (no ramp left), restarts the phase so that the stream lines up
+// with a reference rendered from a phase reset.
+void resetPhaseOnceSettled(EngineState& state) {
+  waitForBlocks(state, 4);
+  state.phaseReset = true;
+  for (int i = 0; i < 200 && state.phaseReset.load(); ++i) Sleep(1);
+}
+
+// The left channel of at least `frames` frames of the ramp through renderBlock, from a phase
+// reset, with the gate open.
+void renderReference(const std::vector<int16_t>& ramp, size_t frames, std::vector<int16_t>& left) {
+  EngineState reference;
+  playRamp(reference, ramp);
+  reference.currentPitch = kRampPitch;
+  reference.phaseReset = true;
+  reference.gate = true;
+  std::vector<uint8_t> block(kBlockBytes);
+  while (left.size() < frames) {
+    renderBlock(reference, block.data(), kBlockBytes);
+    for (uint32_t o = 0; o < kBlockBytes; o += 4) {
+      int16_t l, r;
+      std::memcpy(&l, &block[o], 2);
+      std::memcpy(&r, &block[o + 2], 2);
+      ASSERT_EQ(l, r);
+      left.push_back(l);
+    }
+  }
+}
+
 TEST(WaveOutStream, StartsAndStopsFiftyTimesWithoutHangingOrLeaking) {
   EngineState state;
-  DWORD handlesBefore = 0;
+  int handlesBefore = 0;
   for (int i = 0; i < 50; ++i) {
     {
       WaveOutStream stream(state);
@@ -56,10 +133,9 @@ TEST(WaveOutStream, StartsAndStopsFiftyTimesWithoutHangingOrLeaking) {
       if (i % 10 == 0) Sleep(20);  // sometimes stop mid-stream, sometimes right away
     }
     EXPECT_EQ(state.takeBuffer.get(), nullptr);
-    if (i == 9) GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
+    if (i == 9) handlesBefore = openHandles();
   }
-  DWORD handlesAfter = 0;
-  GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
+  const int handlesAfter = openHandles();
   EXPECT_LE(handlesAfter, handlesBefore + 2) << "handles grow with every stream";
 }
 
@@ -81,24 +157,14 @@ TEST(WaveOutStream, StreamsSilenceUntilTheGateOpensThenExactlyWhatTheRendererMak
   if (capturePath() == nullptr) GTEST_SKIP() << "runs with the capturing device only";
   std::remove(windowsPath(capturePath()).c_str());
 
-  // A table of its own indices shows every frame's read position in the capture.
-  std::vector<int16_t> ramp(30000);
-  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<int16_t>(i + 1);
-  const auto* table = reinterpret_cast<const uint8_t*>(ramp.data());
-  const auto length = static_cast<uint32_t>(ramp.size());
-  constexpr float kPitch = 660.0f;  // 1.5 samples a frame
-
+  const std::vector<int16_t> ramp = rampTable();
   EngineState state;
-  publishTable(state, table, length);
-  state.vibratoDepth = 0.0f;
-  state.targetPitch = kPitch;
+  playRamp(state, ramp);
   size_t silentFrames = 0;
   {
     WaveOutStream stream(state);
     ASSERT_TRUE(stream.hasDevice());
-    waitForBlocks(state, 4);  // the pitch settles: no ramp left
-    state.phaseReset = true;
-    for (int i = 0; i < 200 && state.phaseReset.load(); ++i) Sleep(1);
+    resetPhaseOnceSettled(state);
     state.gate = true;
     waitForBlocks(state, 24);
   }
@@ -110,24 +176,8 @@ TEST(WaveOutStream, StreamsSilenceUntilTheGateOpensThenExactlyWhatTheRendererMak
   ASSERT_GE(heard, 16 * kBlockFrames);
 
   // The same parameters through renderBlock, from the phase reset on.
-  EngineState reference;
-  publishTable(reference, table, length);
-  reference.vibratoDepth = 0.0f;
-  reference.targetPitch = reference.currentPitch = kPitch;
-  reference.phaseReset = true;
-  reference.gate = true;
   std::vector<int16_t> expected;
-  std::vector<uint8_t> block(kBlockBytes);
-  while (expected.size() < heard + 4 * kBlockFrames) {
-    renderBlock(reference, block.data(), kBlockBytes);
-    for (uint32_t o = 0; o < kBlockBytes; o += 4) {
-      int16_t left, right;
-      std::memcpy(&left, &block[o], 2);
-      std::memcpy(&right, &block[o + 2], 2);
-      ASSERT_EQ(left, right);
-      expected.push_back(left);
-    }
-  }
+  ASSERT_NO_FATAL_FAILURE(renderReference(ramp, heard + 4 * kBlockFrames, expected));
 
   // The gate opened some frames after the reset: find where the capture joins the reference,
   // then every later frame must match, with no block lost or played twice.
@@ -138,6 +188,102 @@ TEST(WaveOutStream, StreamsSilenceUntilTheGateOpensThenExactlyWhatTheRendererMak
     ASSERT_EQ(captured[silentFrames + i], expected[offset + i])
         << "frame " << i << " after the gate";
   }
+}
+
+// Two ways the device fails under a running stream. Its handle dies, so every later write is
+// refused; the stream may write between the reset and the close, which then refuses, so reset
+// again.
+void closeDevice(HWAVEOUT device) {
+  MMRESULT closed = MMSYSERR_ERROR;
+  for (int i = 0; i < 50 && closed != MMSYSERR_NOERROR; ++i) {
+    waveOutReset(device);
+    closed = waveOutClose(device);
+  }
+  EXPECT_EQ(closed, MMSYSERR_NOERROR);
+}
+
+// Or it takes blocks but gives none back, without a word, as a hung driver does.
+void pauseDevice(HWAVEOUT device) {
+  EXPECT_EQ(waveOutPause(device), MMSYSERR_NOERROR);
+}
+
+TEST(WaveOutStream, WhenTheDeviceFailsKeepsRenderingInRealTimeAndTheTakeLosesNothing) {
+  if (capturePath() == nullptr) GTEST_SKIP() << "runs with the capturing device only";
+  constexpr double kBlocksPerSecond = 44100.0 / kBlockFrames;
+  const struct {
+    const char* name;
+    void (*fail)(HWAVEOUT);
+  } failures[] = {{"closed", closeDevice}, {"paused", pauseDevice}};
+  const std::vector<int16_t> ramp = rampTable();
+  {
+    // Wine sets up its sound system on the first open and keeps it: count handles after that.
+    EngineState state;
+    WaveOutStream warmUp(state);
+  }
+  const int handlesBefore = openHandles();
+
+  for (const auto& failure : failures) {
+    SCOPED_TRACE(failure.name);
+    std::remove(windowsPath(capturePath()).c_str());
+    EngineState state;
+    playRamp(state, ramp);
+    auto stream = std::make_unique<WaveOutStream>(state);
+    ASSERT_TRUE(stream->hasDevice());
+    resetPhaseOnceSettled(state);
+    state.gate = true;
+    waitForBlocks(state, 1);
+    const uint32_t takeOpened = blocksRendered(state);
+    openTakeIfIdle(state);
+    const double deviceFrom = secondsNow();
+    Sleep(1000);
+
+    const uint32_t failedAt = blocksRendered(state);
+    const double failedTime = secondsNow();
+    failure.fail(WaveOutStreamTestAccess::device(*stream));
+    Sleep(1500);  // past the limit a silent device is given: the thread keeps time by now
+    const uint32_t selfTimedFrom = blocksRendered(state);
+    const double selfTimedTime = secondsNow();
+    Sleep(2000);
+    const uint32_t takeClosed = blocksRendered(state);
+    const double endTime = secondsNow();
+    closeTakeUnless(state, false);
+    waitForBlocks(state, 1);  // no append under way when the take is copied
+    const TakeBytes take = takeBytes(state);
+    std::vector<int16_t> taken(take.length / 2);
+    std::memcpy(taken.data(), take.bytes, take.length);
+
+    const double stopFrom = secondsNow();
+    stream.reset();
+    const double stopSeconds = secondsNow() - stopFrom;
+
+    const double deviceRate = (failedAt - takeOpened) / (failedTime - deviceFrom);
+    const double selfTimedRate = (takeClosed - selfTimedFrom) / (endTime - selfTimedTime);
+    std::printf("device %s: %.1f blocks/s, then %.1f blocks/s; stopped in %.1f ms\n", failure.name,
+                deviceRate, selfTimedRate, stopSeconds * 1000.0);
+
+    // The device really played until it failed (a reset may drop the last two blocks).
+    EXPECT_GE(leftChannelOfCapture().size(), (failedAt - 4) * size_t{kBlockFrames});
+    // Afterwards real time paces the blocks: they keep coming, and the time the device ran
+    // ahead of real time is not made up in a burst.
+    EXPECT_GE(selfTimedRate, 0.5 * kBlocksPerSecond);
+    EXPECT_LE(takeClosed - failedAt, (endTime - failedTime) * kBlocksPerSecond + 5);
+    EXPECT_LT(stopSeconds, 1.0);
+
+    // Every block rendered while the take was open is in it, in order, as renderBlock makes it.
+    EXPECT_GE(taken.size(), (takeClosed - takeOpened - 1) * size_t{kBlockFrames});
+    EXPECT_LE(taken.size(), (takeClosed - takeOpened + 3) * size_t{kBlockFrames});
+    ASSERT_FALSE(taken.empty());
+    std::vector<int16_t> expected;
+    ASSERT_NO_FATAL_FAILURE(renderReference(ramp, taken.size() + kRampPeriod, expected));
+    size_t offset = 0;
+    while (offset < kRampPeriod && expected[offset] != taken[0]) ++offset;
+    ASSERT_LT(offset, kRampPeriod) << "first sample of the take " << taken[0];
+    for (size_t i = 0; i < taken.size(); ++i) {
+      ASSERT_EQ(taken[i], expected[offset + i]) << "frame " << i << " of the take";
+    }
+  }
+  // Wine's own handles come and go by one; each stream has two of its own.
+  EXPECT_LE(openHandles(), handlesBefore + 1) << "failed streams leave handles open";
 }
 
 }  // namespace
