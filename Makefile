@@ -1,4 +1,5 @@
-# Front door: make run, make test, make bench, make fuzz, make e2e, make dist, make format.
+# Front door: make run, make test, make bench, make fuzz, make e2e, make web, make dist,
+# make format.
 # Every target installs what it is missing (Debian 12, as root or through sudo).
 
 MAKEFLAGS += --no-print-directory
@@ -11,16 +12,24 @@ ASAN      := $(BUILD)/asan
 TSAN      := $(BUILD)/tsan
 WIN32     := $(BUILD)/win32
 FUZZ      := $(BUILD)/fuzz
-RENDER    := $(NATIVE)/tools/tonvarel-render
+WASM      := $(BUILD)/wasm
 WEB       := $(BUILD)/web
+RENDER    := $(NATIVE)/tools/tonvarel-render
 DIST      := $(BUILD)/dist
-# What make dist takes the Windows program from: by default the build the Windows tests have
-# just passed on; the reproducibility check builds the program alone (win32-exe).
+# What make dist takes the Windows program and the browser edition from: by default the build
+# the Windows tests have just passed on, and the whole WebAssembly build; the reproducibility
+# check builds only what goes into the packages (win32-exe, web-folder).
 DIST_EXE  ?= test-win32
+DIST_WEB  ?= web
+WEB_PORT  ?= 8000
+# emcc runs its JavaScript optimizer with node, which finds Debian's acorn here.
+EMENV     := env NODE_PATH=/usr/share/nodejs
 
 .PHONY: all run demo test bench fuzz e2e format native asan tsan win32 \
         test-native test-sanitizers test-reference test-win32 test-e2e \
-        win32-configure win32-exe dist test-dist deps-native deps-win32 deps-e2e clean
+        wasm wasm-configure web web-folder web-run test-wasm test-web win32-configure win32-exe \
+        dist test-dist \
+        deps-native deps-win32 deps-e2e deps-web deps-web-test clean
 
 all: native
 
@@ -30,6 +39,11 @@ deps-win32:
 	@scripts/install-deps.sh win32
 deps-e2e:
 	@scripts/install-deps.sh e2e
+deps-web:
+	@scripts/install-deps.sh web
+# puppeteer-core, at the version pinned in the lock file.
+deps-web-test: deps-web
+	@scripts/install-deps.sh --npm
 
 native: deps-native
 	@cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -68,8 +82,24 @@ test-win32: win32
 test-e2e e2e: win32 native deps-e2e
 	@tests/e2e/run.sh $(WIN32)/app/tonvarel.exe $(RENDER)
 
+# The same engine built with Emscripten: the headless renderer for Node, and the browser edition
+# gathered as a static folder in $(WEB).
+wasm-configure: deps-web
+	@mkdir -p $(WASM)
+	@$(EMENV) emcmake cmake -S . -B $(WASM) -DCMAKE_BUILD_TYPE=Release -DTONVAREL_TESTS=OFF \
+	  -DTONVAREL_WEB_DIR=$(abspath $(WEB)) >$(WASM)/configure.log 2>&1 || \
+	  { cat $(WASM)/configure.log; exit 1; }
+wasm web: wasm-configure
+	@$(EMENV) cmake --build $(WASM) -j$(JOBS)
+# The browser edition's folder alone, without the renderer and the benchmarks.
+web-folder: wasm-configure
+	@$(EMENV) cmake --build $(WASM) -j$(JOBS) --target tonvarel-web web-static
+web-run: web
+	@echo "Tonvarel in the browser: http://127.0.0.1:$(WEB_PORT)/  (Ctrl+C stops the server)"
+	@python3 -m http.server $(WEB_PORT) --bind 127.0.0.1 --directory $(WEB) >/dev/null
+
 # The release packages in $(DIST), from the tested program and the browser edition.
-dist: $(DIST_EXE) web
+dist: $(DIST_EXE) $(DIST_WEB)
 	@python3 scripts/dist.py --version-file $(WIN32)/tonvarel-version.txt \
 	  --exe $(WIN32)/app/tonvarel.exe --web $(WEB) --out $(DIST)
 
@@ -82,11 +112,18 @@ test-dist: dist native deps-e2e
 	@tests/e2e/run.sh $(BUILD)/dist-check/tonvarel.exe $(RENDER) --only 1-start --reuse-prefix
 	@scripts/check-reproducible.sh
 
-test: test-native test-sanitizers test-reference test-win32 test-e2e test-dist
+# The reference corpus against the WebAssembly renderer, and the page in headless Chromium.
+test-wasm: wasm
+	@python3 tests/reference/compare.py --render $(WASM)/tonvarel-render
+test-web: web native deps-web-test
+	@node tests/web/run.mjs --web $(WEB) --render $(RENDER) --out $(BUILD)/web-test
 
-bench: native
+test: test-native test-sanitizers test-reference test-win32 test-e2e test-wasm test-web test-dist
+
+bench: native wasm
 	@$(NATIVE)/bench/bench_engine
 	@$(NATIVE)/bench/bench_wavfile
+	@scripts/bench-wasm.sh $(NATIVE)/bench/bench_render_block $(WASM)/bench/bench_render_block.js
 
 # The WAV import under libFuzzer (clang, ASan+UBSan) for FUZZ_SECONDS, from generated seeds.
 fuzz: deps-native

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks that the release packages are reproducible: the committed HEAD is cloned twice into
 # temporary folders of different path lengths, `make dist` builds the packages in each (the
-# Windows program alone, without its tests, and the browser edition), and the two sets must be
-# the same byte for byte. Uncommitted changes are not part of the check.
+# Windows program alone, without its tests, and the browser edition's folder alone), and the
+# two sets must be the same byte for byte. Uncommitted changes are not part of the check.
 #
 #   scripts/check-reproducible.sh
 #
@@ -12,7 +12,7 @@ set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 commit=$(git -C "$repo" rev-parse HEAD)
-"$repo/scripts/install-deps.sh" win32
+"$repo/scripts/install-deps.sh" win32 web
 
 started=$SECONDS
 tmp=${TMPDIR:-/tmp}
@@ -27,7 +27,7 @@ build() {
   git -C "$dir" checkout -q --detach "$commit"
   # A clean start: nothing of a calling make (its variables, its job server) reaches the clone.
   if ! env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL timeout --foreground 1200 \
-    make -C "$dir" dist DIST_EXE=win32-exe >"$1/make.log" 2>&1; then
+    make -C "$dir" dist DIST_EXE=win32-exe DIST_WEB=web-folder >"$1/make.log" 2>&1; then
     echo "check-reproducible: make dist failed in $dir:" >&2
     tail -n 30 "$1/make.log" >&2
     exit 1

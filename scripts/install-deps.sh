@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that Tonvarel's builds and tests need.
 #
-#   scripts/install-deps.sh [native] [win32] [e2e]     (no argument: all three groups)
+#   scripts/install-deps.sh [native] [win32] [e2e] [web]  (no argument: all four groups)
+#   scripts/install-deps.sh --npm                          (the browser tests' npm packages)
 #
 #   native  host build, unit tests, sanitizers, fuzzing, benchmarks, formatting
 #   win32   MinGW cross build and Wine to run its tests
 #   e2e     X server, input driving and Japanese font/locale for the end-to-end tests
+#   web     Emscripten for the WebAssembly builds, Node and npm, Chromium for the browser tests
+#
+# --npm installs tests/web's packages exactly as its lock file pins them (npm ci), once.
 #
 # Idempotent: when everything is present it only asks dpkg, prints nothing and exits 0 in well
 # under a second. Otherwise it runs `apt-get update` once and installs only what is missing.
@@ -16,14 +20,32 @@ native=(cmake g++ clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev googlete
   libbenchmark-dev clang-format python3 sox)
 win32=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64)
 e2e=(xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic locales openbox wmctrl)
+web=(emscripten nodejs chromium)
+# Debian's npm, unless a node that carries its own npm is already installed (such a nodejs
+# package conflicts with Debian's npm).
+command -v npm >/dev/null || web+=(npm)
 
 usage() {
-  echo "usage: $0 [native] [win32] [e2e]" >&2
+  echo "usage: $0 [native] [win32] [e2e] [web] | --npm" >&2
   exit 2
 }
 
+# The lock file's packages, reinstalled only when the lock file changed since the last install.
+if [[ "${1:-}" == --npm ]]; then
+  [[ $# -eq 1 ]] || usage
+  dir="$(cd "$(dirname "$0")/../tests/web" && pwd)"
+  stamp="$dir/node_modules/.installed-lock"
+  if [[ -f "$stamp" ]] && cmp -s "$stamp" "$dir/package-lock.json"; then
+    exit 0
+  fi
+  echo "install-deps: npm ci in tests/web" >&2
+  (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error >&2)
+  cp "$dir/package-lock.json" "$stamp"
+  exit 0
+fi
+
 groups=("$@")
-[[ ${#groups[@]} -eq 0 ]] && groups=(native win32 e2e)
+[[ ${#groups[@]} -eq 0 ]] && groups=(native win32 e2e web)
 
 wanted=()
 want_locale=0
@@ -32,6 +54,7 @@ for group in "${groups[@]}"; do
     native) wanted+=("${native[@]}") ;;
     win32) wanted+=("${win32[@]}") ;;
     e2e) wanted+=("${e2e[@]}") want_locale=1 ;;
+    web) wanted+=("${web[@]}") ;;
     -h | --help) usage ;;
     *)
       echo "$0: unknown group '$group'" >&2

@@ -1,0 +1,19 @@
+#!/bin/sh
+# renderBlock per block, native against WebAssembly under Node, and their ratio. The two run in
+# turn, three times each, and each keeps its best, so that a busy machine weighs on both alike.
+# Both render the same blocks, so their last blocks' checksums must agree too.
+#   scripts/bench-wasm.sh NATIVE_BENCH WASM_BENCH.js [BLOCKS]
+set -eu
+[ $# -ge 2 ] || { echo "usage: $0 NATIVE_BENCH WASM_BENCH.js [BLOCKS]" >&2; exit 2; }
+blocks=${3:-10000}
+for round in 1 2 3; do
+  "$1" "$blocks" | sed 's/^/native /'
+  node --no-experimental-fetch "$2" "$blocks" | sed 's/^/wasm /'
+done | awk '
+  $2 == "render_block_ns" && (!($1 in best) || $3 < best[$1]) { best[$1] = $3 }
+  $2 == "checksum" { sum[$1] = $3 }
+  END {
+    printf "renderBlock per block: native %d ns, WebAssembly (Node) %d ns, ratio %.2f\n",
+           best["native"], best["wasm"], best["wasm"] / best["native"]
+    if (sum["native"] != sum["wasm"]) { print "the two builds rendered different blocks"; exit 1 }
+  }'

@@ -1,0 +1,92 @@
+// Helpers of the browser tests: the window's pad pixels derived afresh, a PNG reader for
+// screenshots, and WAV files to load.
+import fs from 'node:fs';
+import zlib from 'node:zlib';
+
+// Client pixels the window paints black: the border Rectangle(64, 64, 320, 320) drawn with a
+// one-pixel pen, and the 48 scale ticks, one per semitone below 3,520 Hz at the reciprocal
+// height 56,320 / f, drawn from x 62 towards 56 (towards 48 at each C), the end excluded.
+export function expectedPadPixels() {
+  const black = new Set();
+  for (let i = 64; i < 320; i++) {
+    for (const [x, y] of [[i, 64], [i, 319], [64, i], [319, i]]) black.add(`${x},${y}`);
+  }
+  for (let j = 0; j < 48; j++) {
+    const row = 64 + Math.floor(16 * 2 ** (j / 12));
+    const end = j % 12 === 9 ? 48 : 56;  // 3,520 Hz lowered by 9 semitones is a C
+    for (let x = end + 1; x <= 62; x++) black.add(`${x},${row}`);
+  }
+  return black;
+}
+
+// 8-bit RGB or RGBA PNGs, not interlaced, as the browser's screenshots are.
+export function readPng(buffer) {
+  const width = buffer.readUInt32BE(16);
+  const height = buffer.readUInt32BE(20);
+  const [depth, colorType, , , interlace] = buffer.subarray(24, 29);
+  if (depth !== 8 || (colorType !== 2 && colorType !== 6) || interlace !== 0) {
+    throw new Error(`unexpected PNG: depth ${depth}, color type ${colorType}`);
+  }
+  const channels = colorType === 6 ? 4 : 3;
+  const parts = [];
+  for (let at = 8; at < buffer.length;) {
+    const length = buffer.readUInt32BE(at);
+    if (buffer.toString('latin1', at + 4, at + 8) === 'IDAT') {
+      parts.push(buffer.subarray(at + 8, at + 8 + length));
+    }
+    at += 12 + length;
+  }
+  const raw = zlib.inflateSync(Buffer.concat(parts));
+  const stride = width * channels;
+  const pixels = Buffer.alloc(stride * height);
+  for (let y = 0; y < height; y++) {
+    const filter = raw[y * (stride + 1)];
+    const line = raw.subarray(y * (stride + 1) + 1, (y + 1) * (stride + 1));
+    for (let i = 0; i < stride; i++) {
+      const a = i >= channels ? pixels[y * stride + i - channels] : 0;
+      const b = y > 0 ? pixels[(y - 1) * stride + i] : 0;
+      const c = i >= channels && y > 0 ? pixels[(y - 1) * stride + i - channels] : 0;
+      const p = a + b - c;
+      const paeth = Math.abs(p - a) <= Math.abs(p - b) && Math.abs(p - a) <= Math.abs(p - c)
+          ? a : Math.abs(p - b) <= Math.abs(p - c) ? b : c;
+      const predictor = [0, a, b, (a + b) >> 1, paeth][filter];
+      pixels[y * stride + i] = (line[i] + predictor) & 0xff;
+    }
+  }
+  return {
+    width, height,
+    gray: (x, y) => {
+      const k = y * stride + x * channels;
+      return Math.round((pixels[k] + pixels[k + 1] + pixels[k + 2]) / 3);
+    },
+  };
+}
+
+// A 22,050 Hz, 8-bit stereo file: a rising ramp on the left, a falling one on the right.
+export function stereo22050u8() {
+  const frames = 2000;
+  const data = Buffer.alloc(frames * 2);
+  for (let i = 0; i < frames; i++) {
+    data[2 * i] = (i * 7) & 0xff;
+    data[2 * i + 1] = 255 - ((i * 3) & 0xff);
+  }
+  return { channels: 2, rate: 22050, bits: 8, data };
+}
+
+export function writeWav(file, { channels, rate, bits, data }) {
+  const header = Buffer.alloc(44);
+  const align = channels * bits / 8;
+  header.write('RIFF', 0, 'latin1');
+  header.writeUInt32LE(36 + data.length, 4);
+  header.write('WAVEfmt ', 8, 'latin1');
+  header.writeUInt32LE(16, 16);
+  header.writeUInt16LE(1, 20);
+  header.writeUInt16LE(channels, 22);
+  header.writeUInt32LE(rate, 24);
+  header.writeUInt32LE(rate * align, 28);
+  header.writeUInt16LE(align, 32);
+  header.writeUInt16LE(bits, 34);
+  header.write('data', 36, 'latin1');
+  header.writeUInt32LE(data.length, 40);
+  fs.writeFileSync(file, Buffer.concat([header, data]));
+}
