@@ -1,4 +1,5 @@
-# Front door: make run, make test, make bench, make fuzz, make e2e, make format, make web.
+# Front door: make run, make test, make bench, make fuzz, make e2e, make web, make dist,
+# make format.
 # Every target installs what it is missing (Debian 12, as root or through sudo).
 
 MAKEFLAGS += --no-print-directory
@@ -14,13 +15,20 @@ FUZZ      := $(BUILD)/fuzz
 WASM      := $(BUILD)/wasm
 WEB       := $(BUILD)/web
 RENDER    := $(NATIVE)/tools/tonvarel-render
+DIST      := $(BUILD)/dist
+# What make dist takes the Windows program and the browser edition from: by default the build
+# the Windows tests have just passed on, and the whole WebAssembly build; the reproducibility
+# check builds only what goes into the packages (win32-exe, web-folder).
+DIST_EXE  ?= test-win32
+DIST_WEB  ?= web
 WEB_PORT  ?= 8000
 # emcc runs its JavaScript optimizer with node, which finds Debian's acorn here.
 EMENV     := env NODE_PATH=/usr/share/nodejs
 
 .PHONY: all run demo test bench fuzz e2e format native asan tsan win32 \
         test-native test-sanitizers test-reference test-win32 test-e2e \
-        wasm web web-run test-wasm test-web \
+        wasm wasm-configure web web-folder web-run test-wasm test-web win32-configure win32-exe \
+        dist test-dist \
         deps-native deps-win32 deps-e2e deps-web deps-web-test clean
 
 all: native
@@ -60,9 +68,12 @@ test-reference: native
 	@python3 tests/reference/compare.py --render $(RENDER)
 
 # The Windows build, cross-compiled with MinGW; its tests run under Wine with no display.
-win32: deps-win32
+win32-configure: deps-win32
 	@cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+win32: win32-configure
 	@cmake --build $(WIN32) -j$(JOBS)
+win32-exe: win32-configure
+	@cmake --build $(WIN32) -j$(JOBS) --target tonvarel
 test-win32: win32
 	@python3 tools/make_icons.py --check
 	@ctest --test-dir $(WIN32) --output-on-failure
@@ -73,15 +84,33 @@ test-e2e e2e: win32 native deps-e2e
 
 # The same engine built with Emscripten: the headless renderer for Node, and the browser edition
 # gathered as a static folder in $(WEB).
-wasm web: deps-web
+wasm-configure: deps-web
 	@mkdir -p $(WASM)
 	@$(EMENV) emcmake cmake -S . -B $(WASM) -DCMAKE_BUILD_TYPE=Release -DTONVAREL_TESTS=OFF \
 	  -DTONVAREL_WEB_DIR=$(abspath $(WEB)) >$(WASM)/configure.log 2>&1 || \
 	  { cat $(WASM)/configure.log; exit 1; }
+wasm web: wasm-configure
 	@$(EMENV) cmake --build $(WASM) -j$(JOBS)
+# The browser edition's folder alone, without the renderer and the benchmarks.
+web-folder: wasm-configure
+	@$(EMENV) cmake --build $(WASM) -j$(JOBS) --target tonvarel-web web-static
 web-run: web
 	@echo "Tonvarel in the browser: http://127.0.0.1:$(WEB_PORT)/  (Ctrl+C stops the server)"
 	@python3 -m http.server $(WEB_PORT) --bind 127.0.0.1 --directory $(WEB) >/dev/null
+
+# The release packages in $(DIST), from the tested program and the browser edition.
+dist: $(DIST_EXE) $(DIST_WEB)
+	@python3 scripts/dist.py --version-file $(WIN32)/tonvarel-version.txt \
+	  --exe $(WIN32)/app/tonvarel.exe --web $(WEB) --out $(DIST)
+
+# The packages hold what was tested and start under Wine; two clean clones give the same bytes.
+test-dist: dist native deps-e2e
+	@cd $(DIST) && sha256sum --quiet -c SHA256SUMS
+	@rm -rf $(BUILD)/dist-check && mkdir -p $(BUILD)/dist-check
+	@python3 -m zipfile -e $(DIST)/tonvarel-*-win64.zip $(BUILD)/dist-check
+	@cmp $(BUILD)/dist-check/tonvarel.exe $(WIN32)/app/tonvarel.exe
+	@tests/e2e/run.sh $(BUILD)/dist-check/tonvarel.exe $(RENDER) --only 1-start --reuse-prefix
+	@scripts/check-reproducible.sh
 
 # The reference corpus against the WebAssembly renderer, and the page in headless Chromium.
 test-wasm: wasm
@@ -89,7 +118,7 @@ test-wasm: wasm
 test-web: web native deps-web-test
 	@node tests/web/run.mjs --web $(WEB) --render $(RENDER) --out $(BUILD)/web-test
 
-test: test-native test-sanitizers test-reference test-win32 test-e2e test-wasm test-web
+test: test-native test-sanitizers test-reference test-win32 test-e2e test-wasm test-web test-dist
 
 bench: native wasm
 	@$(NATIVE)/bench/bench_engine

@@ -1,14 +1,21 @@
 #!/usr/bin/env bash
 # Creates, or reuses, the throw-away 64-bit Wine prefix that the Windows tests run in.
 #
-#   scripts/wine-prefix.sh [PREFIX]          (default: build/wineprefix under the repository)
+#   scripts/wine-prefix.sh [--tell] [PREFIX]   (default: build/wineprefix under the repository)
 #
 # The prefix is booted under the Japanese locale, so that the program's code page 932 texts and
 # its Japanese resources behave as on a Japanese desktop, and the Japanese UI fonts the dialogs
 # ask for are mapped to IPAGothic. A marker file records a finished prefix: a second call costs
-# a few milliseconds. Concurrent calls (ctest -j) are serialised with a lock. Silent on success.
+# a few milliseconds. Concurrent calls (ctest -j) are serialised with a lock. Silent on success,
+# unless --tell asks for a line before and after preparing a new prefix. Every Wine step is
+# bounded in time: a prefix that cannot be booted ends in a message, not a hang.
 set -euo pipefail
 
+tell=0
+if [[ ${1:-} == --tell ]]; then
+  tell=1
+  shift
+fi
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 prefix=${1:-${TONVAREL_WINEPREFIX:-$repo/build/wineprefix}}
 mkdir -p "$prefix"
@@ -31,11 +38,18 @@ flock 9
 
 log=$prefix/.tonvarel-prefix-log
 fail() {
+  timeout 15 wineserver -k >/dev/null 2>&1 9>&- || true
   echo "$0: $1 failed; see $log" >&2
   exit 1
 }
+# A fresh prefix boots in under ten seconds; minutes mean Wine is stuck.
+bounded() {
+  timeout --foreground --kill-after=10 "$@"
+}
 
-wine wineboot --init >"$log" 2>&1 9>&- || fail "wineboot"
+started=$SECONDS
+[[ $tell -eq 1 ]] && echo "Preparing the Wine prefix ${prefix#"$PWD"/} (once)..."
+bounded 300 wine wineboot --init >"$log" 2>&1 9>&- || fail "wineboot"
 
 fonts=$(mktemp --suffix=.reg "${TMPDIR:-/tmp}/tonvarel-fonts.XXXXXX")
 trap 'rm -f "$fonts"' EXIT
@@ -47,9 +61,11 @@ REGEDIT4
 "MS Gothic"="IPAGothic"
 "MS PGothic"="IPAGothic"
 EOF
-wine regedit /S "Z:${fonts//\//\\}" >>"$log" 2>&1 9>&- || fail "regedit"
+bounded 120 wine regedit /S "Z:${fonts//\//\\}" >>"$log" 2>&1 9>&- || fail "regedit"
 
 # The registry reaches the prefix's files only when the server exits.
-wineserver -w 9>&- || fail "wineserver -w"
+bounded 120 wineserver -w 9>&- || fail "wineserver -w"
 touch "$marker"
 rm -f "$log"
+[[ $tell -eq 1 ]] && echo "... the Wine prefix is ready ($((SECONDS - started)) s)."
+exit 0

@@ -16,6 +16,7 @@ import array
 import os
 import shutil
 import signal
+import subprocess
 import sys
 import time
 import traceback
@@ -833,6 +834,70 @@ def no_device_scenario(sc):
     with open(os.path.join(sc.dir, "app-wine.log"), "rb") as f:
         check(b"cannot find card" in f.read(), "ALSA did not report a missing sound card: the "
                                                "program may have had a device after all")
+
+
+@scenario("9-make-run")
+def make_run_scenario(sc):
+    """make run's launcher in the session's prefix, with no sound device: its terminal shows
+    no Wine output, one line when ALSA found no device, and a clear end when the display is
+    out of reach."""
+    script = os.path.join(REPO, "scripts", "run-windows.sh")
+    env = sc.session.wine_env(home=sc.session._make_home("make-run", audio=None))
+    env["TONVAREL_RUN_PREFIX"] = sc.session.prefix
+    wine_log = sc.session.prefix + ".log"
+    silent_line = ("make run: no sound device found; Tonvarel runs silent (takes are still "
+                   "recorded and can be saved).")
+
+    def launch(display, name):
+        if os.path.exists(wine_log):
+            os.remove(wine_log)
+        out_path = os.path.join(sc.dir, f"{name}.txt")
+        with open(out_path, "wb") as out:
+            proc = subprocess.Popen([script, sc.session.exe], env=dict(env, DISPLAY=display),
+                                    cwd=REPO, stdin=subprocess.DEVNULL, stdout=out, stderr=out)
+        return proc, out_path
+
+    def finish(proc, out_path, timeout):
+        try:
+            code = proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait(timeout=10)
+            raise AssertionError(f"run-windows.sh did not end within {timeout} s")
+        with open(out_path, encoding="utf-8", errors="replace") as f:
+            lines = f.read().splitlines()
+        check(os.path.isfile(wine_log), f"no Wine log at {wine_log}; the terminal showed {lines}")
+        with open(wine_log, "rb") as f:
+            no_card = b"cannot find card" in f.read()
+        return code, lines, no_card
+
+    proc, out_path = launch(sc.session.display, "with-display")
+
+    def shown():
+        if proc.poll() is not None:
+            raise AssertionError(f"run-windows.sh ended with {proc.returncode} before a window "
+                                 f"showed")
+        return xdotool(sc.session, "search", "--onlyvisible", "--name", "^Tonvarel$",
+                       check=False, timeout=10).stdout.split()
+    try:
+        wait_until("the window started by run-windows.sh", shown, 40, interval=0.3)
+    finally:
+        quiet_wine(["taskkill", "/im", "tonvarel.exe"], env=env, timeout=30, check=False)
+    code, lines, no_card = finish(proc, out_path, 30)
+    check(code == 0, f"run-windows.sh ended with {code} after the window was closed: {lines}")
+    # ALSA's own report in Wine's log says whether a device was found.
+    check(lines == ([silent_line] if no_card else []),
+          f"the terminal showed {lines} (ALSA {'found no' if no_card else 'found a'} device)")
+    sc.note(f"terminal: {lines}")
+
+    free = next(n for n in range(140, 240) if not os.path.exists(f"/tmp/.X11-unix/X{n}")
+                and not os.path.exists(f"/tmp/.X{n}-lock"))
+    proc, out_path = launch(f":{free}", "without-display")
+    code, lines, no_card = finish(proc, out_path, 60)
+    check(code != 0, f"run-windows.sh ended with 0 on the missing display :{free}")
+    check(any(f"could not open the X display :{free}" in line for line in lines)
+          and not any(line.startswith("ALSA") or ":err:" in line for line in lines),
+          f"the terminal showed {lines} on the missing display :{free}")
 
 
 # ---- runner -------------------------------------------------------------------------------
