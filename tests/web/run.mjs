@@ -114,10 +114,17 @@ async function touch(cdp, type, points) {
   });
 }
 
-async function waitForDownload(dir, count) {
+// Waits for the page's next download and moves it aside, so that a take saved within the same
+// second as the one before (and so under the same name) still shows as a new file.
+async function nextDownload(dir, count) {
   for (let i = 0; i < 100; i++) {
-    const done = fs.readdirSync(dir).filter((n) => !n.endsWith('.crdownload')).sort();
-    if (done.length >= count) return done;
+    const name = fs.readdirSync(dir).find((n) => n.endsWith('.wav'));
+    if (name) {
+      const kept = path.join(dir, `take-${count}`);
+      fs.mkdirSync(kept);
+      fs.renameSync(path.join(dir, name), path.join(kept, name));
+      return { name, file: path.join(kept, name) };
+    }
     await sleep(100);
   }
   throw new Error(`download ${count} did not arrive`);
@@ -171,7 +178,7 @@ async function playTakesAndLoads(browser, origin) {
   await mouse.up({ button: 'right' });
   await page.click('#menu-file');
   await page.click('#cmd-save');
-  const first = (await waitForDownload(downloads, 1))[0];
+  const first = await nextDownload(downloads, 1);
 
   // Take 2: a second finger, off the pad, holds it.
   const aside = { x: 560, y: 300 };
@@ -190,8 +197,7 @@ async function playTakesAndLoads(browser, origin) {
   await page.keyboard.press('f');
   await page.keyboard.up('Alt');
   await page.keyboard.press('w');
-  const saved = await waitForDownload(downloads, 2);
-  const second = saved.find((n) => n !== first);
+  const second = await nextDownload(downloads, 2);
 
   // Loads: an 8-bit stereo 22,050 Hz file by the picker, a text file by a drop, a cancelled
   // picker; a note after each.
@@ -285,14 +291,15 @@ async function playTakesAndLoads(browser, origin) {
   console.log(`  ${log.log.length} events over ${log.blocks} blocks; ${frames} frames compared`);
 
   // The downloads are the renderer's saves, byte for byte, named by the local time.
-  for (const [i, name] of [first, second].entries()) {
-    check(/^tonvarel-take-\d{8}-\d{6}\.wav$/.test(name ?? ''), `download named ${name}`);
-    const got = fs.readFileSync(path.join(downloads, name));
+  for (const [i, { name, file }] of [first, second].entries()) {
+    check(/^tonvarel-take-\d{8}-\d{6}\.wav$/.test(name), `download named ${name}`);
+    const got = fs.readFileSync(file);
     check(got.equals(fs.readFileSync(expectedTakes[i])), `take ${i + 1} differs from the save`);
   }
-  const stamp = /(\d{4})(\d\d)(\d\d)-(\d\d)(\d\d)(\d\d)/.exec(first).slice(1).map(Number);
+  const stamp = /(\d{4})(\d\d)(\d\d)-(\d\d)(\d\d)(\d\d)/.exec(first.name).slice(1).map(Number);
   const named = new Date(stamp[0], stamp[1] - 1, stamp[2], stamp[3], stamp[4], stamp[5]);
-  check(Math.abs(Date.now() - named) < 120_000, `the take's name ${first} is not the local time`);
+  check(Math.abs(Date.now() - named) < 120_000,
+        `the take's name ${first.name} is not the local time`);
 
   // The dialogs are the renderer's message boxes, in order (a null caption reads "エラー").
   const shown = dialogs.map((d) => `${d.caption}: ${d.text.replaceAll('\n', ' ')}`);
