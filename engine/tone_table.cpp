@@ -14,6 +14,11 @@ const uint8_t* bytesOf(const Storage<int16_t>& storage) {
   return reinterpret_cast<const uint8_t*>(storage.get());
 }
 
+bool tableIn(const EngineState& state, const Storage<int16_t>& storage) {
+  return storage.get() != nullptr &&
+         state.table.load(std::memory_order_relaxed) == bytesOf(storage);
+}
+
 // The active table lies in the file image unless it is one of the other storages (or none): a
 // 16-bit mono file is played from inside the image, at its "data" chunk.
 bool tableInFileImage(const EngineState& state) {
@@ -97,13 +102,11 @@ uint8_t* renewFileImage(EngineState& state, size_t bytes) {
 }
 
 int16_t* renewWidenedTable(EngineState& state, size_t samples) {
-  const bool active = state.table.load(std::memory_order_relaxed) == bytesOf(state.widenedTable);
-  return renew(state, state.widenedTable, samples, active && state.widenedTable.get() != nullptr);
+  return renew(state, state.widenedTable, samples, tableIn(state, state.widenedTable));
 }
 
 int16_t* renewMixdownTable(EngineState& state, size_t samples) {
-  const bool active = state.table.load(std::memory_order_relaxed) == bytesOf(state.mixdownTable);
-  return renew(state, state.mixdownTable, samples, active && state.mixdownTable.get() != nullptr);
+  return renew(state, state.mixdownTable, samples, tableIn(state, state.mixdownTable));
 }
 
 void publishTable(EngineState& state, const uint8_t* samples, uint32_t length) {
