@@ -17,7 +17,7 @@ struct Keyword {
   Kind kind;
 };
 
-constexpr std::array<Keyword, 9> kKeywords{{
+constexpr std::array<Keyword, 10> kKeywords{{
     {"move", Kind::kMove},
     {"ldown", Kind::kLeftDown},
     {"lup", Kind::kLeftUp},
@@ -26,6 +26,7 @@ constexpr std::array<Keyword, 9> kKeywords{{
     {"load", Kind::kLoad},
     {"save", Kind::kSave},
     {"snap", Kind::kSnap},
+    {"default", Kind::kDefault},
     {"render", Kind::kRender},
 }};
 
@@ -178,6 +179,9 @@ std::variant<std::vector<ScriptCommand>, ScriptError> parseScript(std::string_vi
         break;
       case Kind::kSnap:
         error = parser.onOrOff(command);
+        break;
+      case Kind::kDefault:
+        error = parser.finished();
         break;
       default:
         error = parser.coordinates(command);

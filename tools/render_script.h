@@ -10,7 +10,18 @@
 namespace tonvarel {
 
 struct ScriptCommand {
-  enum class Kind { kMove, kLeftDown, kLeftUp, kRightDown, kRightUp, kLoad, kSave, kSnap, kRender };
+  enum class Kind {
+    kMove,
+    kLeftDown,
+    kLeftUp,
+    kRightDown,
+    kRightUp,
+    kLoad,
+    kSave,
+    kSnap,
+    kDefault,
+    kRender
+  };
   Kind kind = Kind::kRender;
   int line = 0;
   uint16_t x = 0;  // client coordinates as a mouse message carries them

@@ -24,8 +24,8 @@ TEST(RenderScript, ParsesEveryCommandSkippingBlanksAndComments) {
   const auto c = commands(
       "# a demo\r\n\n  move 1 2\nldown 192 192\r\nlup 0 0\n\trdown 5 6\nrup 7 8\n"
       "render 12\nload /tmp/a file.wav  \nsave /tmp/out/take.wav\n   # indented comment\n"
-      "snap on\nsnap\toff \n");
-  ASSERT_EQ(c.size(), 10u);
+      "snap on\nsnap\toff \ndefault\n");
+  ASSERT_EQ(c.size(), 11u);
   EXPECT_EQ(c[0].kind, Kind::kMove);
   EXPECT_EQ(c[0].x, 1);
   EXPECT_EQ(c[0].y, 2);
@@ -43,6 +43,7 @@ TEST(RenderScript, ParsesEveryCommandSkippingBlanksAndComments) {
   EXPECT_TRUE(c[8].on);
   EXPECT_EQ(c[9].kind, Kind::kSnap);
   EXPECT_FALSE(c[9].on);
+  EXPECT_EQ(c[10].kind, Kind::kDefault);
 }
 
 TEST(RenderScript, NegativeCoordinatesArriveAsSixteenBitValues) {
@@ -76,6 +77,7 @@ TEST(RenderScript, RefusesMalformedLinesNamingTheLine) {
       {"snap yes\n", 1},
       {"snap ON\n", 1},
       {"snap on off\n", 1},
+      {"default 440\n", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
