@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 
 namespace tonvarel {
@@ -30,6 +31,9 @@ class Storage {
   // table points at live storage). Null when the memory cannot be had.
   T* renew(size_t count) {
     release();
+    // A count whose bytes do not fit a size_t (a large 8-bit file widened on a 32-bit build)
+    // is as much memory as cannot be had, not a short buffer.
+    if (count > SIZE_MAX / sizeof(T)) return nullptr;
     data_ = static_cast<T*>(storageAllocator((count == 0 ? 1 : count) * sizeof(T)));
     return data_;
   }

@@ -152,6 +152,14 @@ TEST(TableStorage, RenewingTheActiveTablesStorageFallsBackToTheDefault) {
   EXPECT_EQ(state.table.load(), mixed);
 }
 
+// A size whose bytes overflow a size_t (possible on 32-bit WebAssembly for a widened table) is
+// refused, never handed out as a short buffer.
+TEST(TableStorage, RefusesACountWhoseBytesDoNotFit) {
+  Storage<int16_t> storage;
+  EXPECT_EQ(storage.renew(SIZE_MAX / sizeof(int16_t) + 1), nullptr);
+  EXPECT_NE(storage.renew(4), nullptr);
+}
+
 TEST_F(Voice, IsSilentBeforeTheDefaultTableExistsEvenWithTheGateOpen) {
   state.gate = true;
   for (uint8_t b : block()) ASSERT_EQ(b, 0);
