@@ -150,6 +150,9 @@ async function start() {
   };
   performance.mark('tonvarel-page-ready');
   document.body.dataset.page = 'ready';
+  // Offline and installable: the worker keeps this build. Without it the page still works.
+  navigator.serviceWorker?.register('sw.js').catch(
+      (error) => console.info('the page will not work offline:', error));
 }
 
 start();

@@ -30,8 +30,8 @@ export function drawWave(canvas, wave) {
     g.globalAlpha = 1;
     return;
   }
-  const reach = 0.9 * (h / 2 - ratio) / peak;
-  g.globalAlpha = 0.75;
+  const reach = 0.8 * (h / 2 - ratio) / peak;
+  g.globalAlpha = 0.6;
   for (let x = 0; x < w; x++) {
     const c = Math.min(columns - 1, Math.floor(x * columns / w));
     const top = middle - wave[2 * c + 1] * reach;
@@ -80,7 +80,7 @@ export class Feedback {
 
   spoken(at) {
     const d = this.describe(at);
-    return `${d.name} ${d.cents.replace('¢', 'cents')}, ${d.hz}, ${this.t.vibrato} ${d.vibrato}`;
+    return `${d.name} ${d.cents.replace('¢', this.t.cents)}, ${d.hz}, ${this.t.vibrato} ${d.vibrato}`;
   }
 
   showVoice({ name, builtIn, loaded, wave }) {

@@ -497,6 +497,17 @@ async function phone(browser, origin) {
   await touch(cdp, 'touchCancel', []);
   await sleep(300);
   const sound = await soundOf(page);
+
+  // Turned sideways: the pad follows, as large as the height allows, the readout beside it.
+  await page.setViewport({ width: 844, height: 390, deviceScaleFactor: 3, isMobile: true,
+                           hasTouch: true });
+  await sleep(200);
+  const [top, bottom, readout] = await page.evaluate(() => [
+    window.tonvarel.clientToPage(64, 64), window.tonvarel.clientToPage(320, 320),
+    document.getElementById('readout').getBoundingClientRect().toJSON()]);
+  check(bottom.y <= 390 && bottom.y - top.y >= 0.8 * 390 && readout.left > bottom.x &&
+        readout.bottom <= 390, `turned sideways, the pad spans ${top.y.toFixed(1)} to ` +
+        `${bottom.y.toFixed(1)} px and the readout starts at (${readout.left}, ${readout.top})`);
   check(problems.length === 0, `the phone: ${problems.join('; ')}`);
   await page.close();
 
@@ -631,6 +642,7 @@ async function takePlayback(browser, origin) {
 async function workletRestart(browser, origin) {
   const { page, problems, at } = await openPage(browser, origin, '?lang=en&tap=10', {},
                                                 async (p) => {
+    await p.setBypassServiceWorker(true);  // the worker of an earlier page would answer
     await p.setRequestInterception(true);
     let refused = false;
     p.on('request', (r) => {
@@ -661,7 +673,10 @@ async function workletRestart(browser, origin) {
 
 function folderSize(dir) {
   let bytes = 0;
-  for (const name of fs.readdirSync(dir)) bytes += fs.statSync(path.join(dir, name)).size;
+  for (const entry of fs.readdirSync(dir, { withFileTypes: true })) {
+    const file = path.join(dir, entry.name);
+    bytes += entry.isDirectory() ? folderSize(file) : fs.statSync(file).size;
+  }
   return bytes;
 }
 
