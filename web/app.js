@@ -98,8 +98,10 @@ async function start() {
   window.addEventListener('resize', relayout);  // rotation and a new device pixel ratio too
   matchMedia('(prefers-color-scheme: dark)').addEventListener('change', relayout);
 
-  document.addEventListener('pointerdown', gesture, true);
-  document.addEventListener('keydown', gesture, true);
+  // Browsers differ in which events may start sound (WebKit has wanted a touch's end or a click).
+  for (const type of ['pointerdown', 'keydown', 'touchend', 'click']) {
+    document.addEventListener(type, gesture, true);
+  }
   input.listen();
   listenToMenus({
     'cmd-load': () => $('picker').click(),

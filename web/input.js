@@ -65,10 +65,11 @@ export class Input {
       c.addEventListener(type, (e) => {
         if (e.pointerType === 'touch') return;  // handled on the document
         if (type === 'pointerdown') {
-          e.preventDefault();
+          // The primary button's default focuses the pad (not as a keyboard focus); the others'
+          // would scroll or show a menu.
+          if (e.button !== 0) e.preventDefault();
           this.keyboard = false;
           this.gesture();
-          c.focus({ preventScroll: true });
         }
         this.mouse(e);
       });

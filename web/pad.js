@@ -4,7 +4,7 @@ import { noteName } from './texts.js';
 
 // Client units shown: the pad (64..319), the scale ticks at its left (48..62) with the long
 // ticks' labels before them, and a small margin.
-export const VIEW = { x: 34, y: 58, width: 292, height: 268 };
+export const VIEW = { x: 32, y: 58, width: 294, height: 268 };
 const TOP_TICK_NOTE = 105;  // tick 0 marks 3,520 Hz: A7
 const LABEL_END = 48;  // labels end left of the long ticks, which start at client x 49
 

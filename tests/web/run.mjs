@@ -565,6 +565,14 @@ async function desktop(browser, origin) {
   await page.mouse.up();
   await sleep(200);
   const sound = await soundOf(page);
+  // What the page sent, stamped with its DOM events' times, is what the worklet applied.
+  const sent = await page.evaluate(() => window.tonvarel.sent());
+  check(JSON.stringify(sent.map((e) => e.type)) ===
+        JSON.stringify(sound.log.log.map((e) => e.type)) &&
+        sent.every((e, i) => e.time > 0 && (i === 0 || e.time >= sent[i - 1].time)),
+        `sent ${JSON.stringify(sent)}`);
+  check(Number.isInteger(sound.log.firstFrame) && sound.log.firstFrame >= 0,
+        `the log's first frame is ${sound.log.firstFrame}`);
   check(problems.length === 0, `the desktop: ${problems.join('; ')}`);
   await page.close();
 
