@@ -547,6 +547,17 @@ async function desktop(browser, origin) {
   const said = await page.$eval('#announce', (e) => e.textContent);
   check(said.startsWith('C5 '), `the live region said ${JSON.stringify(said)}, not C5`);
   await sleep(100);
+  // Shift holds one take across two notes and the pause between them.
+  await page.keyboard.down('Shift');
+  for (const step of ['ArrowDown', 'ArrowUp']) {
+    await page.keyboard.press(step);
+    await page.keyboard.down('Space');
+    await sleep(250);
+    await page.keyboard.up('Space');
+    await sleep(200);
+  }
+  await page.keyboard.up('Shift');
+  await sleep(100);
 
   // Snapped: a slow glide over many rows, each sounding the semitone nearest to it.
   await page.click('#cmd-snap');
@@ -586,6 +597,9 @@ async function desktop(browser, origin) {
         keys.slice(0, 3).every((l) => l.startsWith('move 128 ')),
         `the keys gave ${JSON.stringify(keys)}`);
   check(log.some((e) => e.type === 'snap' && e.on === true), 'snap on was not logged');
+  const held = log.filter((e) => ['rdown', 'ldown', 'lup', 'rup'].includes(e.type)).slice(1, 7);
+  check(held.map((e) => e.type).join() === 'lup,rdown,ldown,lup,ldown,lup' &&
+        log.some((e) => e.type === 'rup'), `Shift and Space gave ${JSON.stringify(held)}`);
   console.log(`  load: page ready ${times.page} ms, engine ready ${times.engine} ms after ` +
               'navigation start');
 }
