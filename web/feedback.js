@@ -68,9 +68,8 @@ export class Feedback {
 
   // The readout shows the note while the key is on, and keeps the last one greyed after.
   showNote(at, on) {
-    const readout = $('readout');
-    readout.dataset.on = String(on);
     if (!at) return;
+    $('readout').dataset.on = String(on);
     const d = this.describe(at);
     $('note').textContent = d.name;
     $('cents').textContent = d.cents;

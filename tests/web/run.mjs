@@ -512,6 +512,8 @@ async function phone(browser, origin) {
   await page.close();
 
   sameAsRenderer('phone', sound);
+  check(sound.log.log[0].type === 'ldown' && sound.log.log[0].block === 0,
+        'the first touch did not sound from the first block');
   const last = sound.log.log[sound.log.log.length - 1];
   check(last.type === 'lup', `a cancelled finger was logged as ${last.type}`);
   const after = sound.tap.left.slice(last.block * 1500);
