@@ -33,6 +33,7 @@ async function start() {
   let feedback = null;
   let snap = false;
   let waveLength = 0;  // the take length whose waveform is shown
+  let voice = null;  // the worklet's last word on the voice, which may come before the panel
   const hint = $('hint');
   const showHint = (info) => {
     const reason = audio.reason();
@@ -59,7 +60,10 @@ async function start() {
                     t.ok);
         break;
       case 'saved': download(data.bytes); break;
-      case 'voice': feedback?.showVoice(data); break;
+      case 'voice':
+        voice = data;
+        feedback?.showVoice(data);
+        break;
       case 'print': console.log(data.line); break;
     }
   };
@@ -70,6 +74,7 @@ async function start() {
   const m = await createTonvarel({ wasmBinary: wasm });
   const pad = new PadView($('pad'), readGeometry(m));
   feedback = new Feedback(t, (y) => m._tv_pitch_for(y), (x) => m._tv_depth_for(x));
+  if (voice) feedback.showVoice(voice);
 
   // Drawing follows the last known state, once per frame, never waiting for the audio thread.
   let frame = 0;

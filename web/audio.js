@@ -143,9 +143,13 @@ export class Audio {
   reason() {
     const state = this.context?.state;
     let reason = null;
-    if (this.failed) reason = 'worklet';
-    else if (state !== 'running') reason = this.resuming ? this.shown : this.gestured ? 'suspended' : 'start';
-    else if (this.context.sampleRate !== RATE) reason = 'rate';
+    if (this.failed) {
+      reason = 'worklet';
+    } else if (state !== 'running') {
+      reason = this.resuming ? this.shown : this.gestured ? 'suspended' : 'start';
+    } else if (this.context.sampleRate !== RATE) {
+      reason = 'rate';
+    }
     this.shown = reason;
     return reason;
   }

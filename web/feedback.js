@@ -79,7 +79,8 @@ export class Feedback {
 
   spoken(at) {
     const d = this.describe(at);
-    return `${d.name} ${d.cents.replace('¢', this.t.cents)}, ${d.hz}, ${this.t.vibrato} ${d.vibrato}`;
+    const cents = d.cents.replace('¢', this.t.cents);
+    return `${d.name} ${cents}, ${d.hz}, ${this.t.vibrato} ${d.vibrato}`;
   }
 
   showVoice({ name, builtIn, loaded, wave }) {

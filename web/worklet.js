@@ -193,8 +193,9 @@ class TonvarelProcessor extends AudioWorkletProcessor {
       const k = table + 2 * (from + i);
       return (bytes[k] | (bytes[k + 1] << 8)) << 16 >> 16;  // a table may lie at an odd address
     };
-    this.port.postMessage({ type: 'voice', name, loaded, builtIn: m._tv_table_is_default() === 1,
-                            wave: table === 0 ? new Float32Array(0) : envelope(count, 100, sample) });
+    const wave = table === 0 ? new Float32Array(0) : envelope(count, 100, sample);
+    this.port.postMessage({ type: 'voice', name, loaded, wave,
+                            builtIn: m._tv_table_is_default() === 1 });
   }
 
   process(inputs, outputs) {

@@ -14,8 +14,8 @@ import puppeteer from 'puppeteer-core';
 
 import { padDrawing, readPng, stereo22050u8, writeWav } from './lib.mjs';
 
-// --only WORD runs the scenarios whose names hold WORD. --docs DIR also writes the README's pictures (web-phone.png, web-desktop.png) there; they are
-// always left in --out.
+// --only WORD runs the scenarios whose names hold WORD. --docs DIR also writes the README's
+// pictures (web-phone.png, web-desktop.png) there; they are always left in --out.
 const { values: args } = parseArgs({
   options: { web: { type: 'string' }, render: { type: 'string' }, out: { type: 'string' },
              docs: { type: 'string' }, only: { type: 'string' } },
@@ -131,7 +131,9 @@ function sameAsRenderer(name, { log, tap }, options) {
   fs.writeFileSync(scriptPath, scriptOf(log, options));
   const streamPath = path.join(out, `${name}-expected.wav`);
   const run = spawnSync(render, [scriptPath, '--out', streamPath], { encoding: 'utf8' });
-  if (!check(run.status === 0, `${name}: tonvarel-render refused the log: ${run.stderr}`)) return run;
+  if (!check(run.status === 0, `${name}: tonvarel-render refused the log: ${run.stderr}`)) {
+    return run;
+  }
   check(log.complete, `${name}: the worklet stopped logging`);
   const stream = fs.readFileSync(streamPath);
   const frames = Math.min(tap.left.length, log.blocks * 1500);
@@ -162,7 +164,8 @@ async function picture(page, name, clip) {
 // A command, as a person reaches it: through its menu when it sits in a closed popup.
 async function command(page, id) {
   if (!await page.$eval(id, (e) => e.checkVisibility())) {
-    await page.click(`#${await page.$eval(id, (e) => e.closest('.menu').querySelector('.title').id)}`);
+    const title = await page.$eval(id, (e) => e.closest('.menu').querySelector('.title').id);
+    await page.click(`#${title}`);
   }
   await page.click(id);
 }
@@ -171,13 +174,14 @@ async function command(page, id) {
 
 async function pageAndPixels(browser, origin) {
   for (const scale of [1, 2]) {
-    const { page, problems } = await openPage(browser, origin, '?lang=ja',
-                                              { width: 900, height: 600, deviceScaleFactor: scale });
+    const { page, problems } = await openPage(
+        browser, origin, '?lang=ja', { width: 900, height: 600, deviceScaleFactor: scale });
     // Browsers keep a context made before any gesture suspended, and the page says so.
-    const { state, reason } = await page.evaluate(() => ({
-      state: window.tonvarel.audio()?.state,
-      reason: document.getElementById('hint').hidden ? null : document.getElementById('hint').dataset.reason,
-    }));
+    const { state, reason } = await page.evaluate(() => {
+      const hint = document.getElementById('hint');
+      return { state: window.tonvarel.audio()?.state,
+               reason: hint.hidden ? null : hint.dataset.reason };
+    });
     check(state === 'running' ? reason === null : reason === 'start',
           `at load the sound is ${state} and the notice says ${reason}`);
     const view = await page.evaluate(() => {
@@ -333,7 +337,8 @@ async function playTakesAndLoads(browser, origin) {
     await (file ? chooser.accept([file]) : chooser.cancel());
   };
   await pick(files['rate.wav']);
-  await page.waitForFunction(() => document.getElementById('voice-name').textContent === 'rate.wav');
+  await page.waitForFunction(
+      () => document.getElementById('voice-name').textContent === 'rate.wav');
   await note(100, 192);
   // Back to the built-in tone, from the menu.
   await command(page, '#cmd-builtin');
@@ -633,7 +638,8 @@ async function takePlayback(browser, origin) {
   await page.waitForFunction(() => !document.getElementById('cmd-play').disabled);
   await page.click('#cmd-play');
   await page.waitForFunction(
-      () => !document.getElementById('cmd-play').classList.contains('playing'), { timeout: 10_000 });
+      () => !document.getElementById('cmd-play').classList.contains('playing'),
+      { timeout: 10_000 });
   await sleep(200);
   const inked = await page.$eval('#take-wave', (c) => {
     const pixels = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
@@ -647,7 +653,8 @@ async function takePlayback(browser, origin) {
   await page.close();
 
   // From the play on, the tap is silence, the saved take's samples on both channels, silence.
-  const take = Array.from({ length: (saved.length - 44) / 2 }, (_, k) => saved.readInt16LE(44 + 2 * k));
+  const take = Array.from({ length: (saved.length - 44) / 2 },
+                          (_, k) => saved.readInt16LE(44 + 2 * k));
   const play = log.log.find((e) => e.type === 'play');
   const from = Math.max(0, (play.block - 1) * 1500);  // the block being served when it came
   const firstLoud = (a, i0) => a.findIndex((v, i) => i >= i0 && v !== 0);
