@@ -39,7 +39,6 @@ class Natural {
     }
     return std::strong_ordering::equal;
   }
-  friend bool operator==(const Natural& a, const Natural& b) { return a.limbs_ == b.limbs_; }
 
  private:
   std::vector<uint32_t> limbs_;  // least significant first; the top limb is never zero
