@@ -12,7 +12,7 @@ import { performance } from 'node:perf_hooks';
 import { parseArgs } from 'node:util';
 
 import { launchers, serve, sleep, stopAll } from './drivers.mjs';
-import { compareTap, mono44100s16, readPng, renderLog, writeWav } from './lib.mjs';
+import { compareTap, mono44100s16, pagePoints, readPng, renderLog, writeWav } from './lib.mjs';
 
 const { values: args } = parseArgs({
   options: { web: { type: 'string' }, render: { type: 'string' }, out: { type: 'string' },
@@ -35,23 +35,6 @@ fs.rmSync(out, { recursive: true, force: true });
 const BLOCK = 1500;
 
 // ---- The page, through the contract only ----
-
-// Until the page maps client pixels itself, today's page: the #pad canvas is the window's
-// 384-pixel client area, its top-left at client (0, 0). Delete once the page provides
-// window.tonvarel.clientToPage.
-function clientToPageFallback(points) {
-  const r = document.getElementById('pad').getBoundingClientRect();
-  return points.map(([x, y]) => ({ x: r.left + (x + 0.5) * r.width / 384,
-                                   y: r.top + (y + 0.5) * r.height / 384 }));
-}
-
-// Viewport positions of window client pixels, asked of the page.
-async function pagePoints(page, points) {
-  if (!await page.evaluate(() => typeof window.tonvarel.clientToPage === 'function')) {
-    return page.evaluate(clientToPageFallback, points);
-  }
-  return page.evaluate((list) => list.map(([x, y]) => window.tonvarel.clientToPage(x, y)), points);
-}
 
 async function open(page, url) {
   await page.goto(url);
