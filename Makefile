@@ -95,6 +95,8 @@ wasm web: wasm-configure
 # The browser edition's folder alone, without the renderer and the benchmarks.
 web-folder: wasm-configure
 	@$(EMENV) cmake --build $(WASM) -j$(JOBS) --target tonvarel-web web-static
+# Python's own type table serves .wasm as application/wasm and .webmanifest as
+# application/manifest+json, as browsers want them.
 web-run: web
 	@echo "Tonvarel in the browser: http://127.0.0.1:$(WEB_PORT)/  (Ctrl+C stops the server)"
 	@python3 -m http.server $(WEB_PORT) --bind 127.0.0.1 --directory $(WEB) >/dev/null
