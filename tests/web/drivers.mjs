@@ -61,13 +61,20 @@ function start(command, args, options = {}) {
   return child;
 }
 
+// Resolves once the process has exited.
 function stop(child) {
-  if (!running.delete(child)) return;
-  try {
-    process.kill(-child.pid, 'SIGTERM');
-  } catch {
-    // already gone
+  const gone = new Promise((resolve) => {
+    if (child.exitCode !== null || child.signalCode !== null) resolve();
+    else child.on('exit', resolve);
+  });
+  if (running.delete(child)) {
+    try {
+      process.kill(-child.pid, 'SIGTERM');
+    } catch {
+      // already gone
+    }
   }
+  return gone;
 }
 
 export function stopAll() {
@@ -121,8 +128,8 @@ async function startPulse() {
   await until('the PulseAudio socket', () => fs.existsSync(socket), 10_000);
   return {
     server: `unix:${socket}`,
-    stop: () => {
-      stop(child);
+    stop: async () => {
+      await stop(child);
       fs.rmSync(dir, { recursive: true, force: true });
     },
   };
@@ -214,11 +221,17 @@ class PuppeteerPage extends Page {
 
   async screenshot(file) { await this.page.screenshot({ path: file }); }
 
-  // The browser's own download, moved aside so that the next one (same name in the same second)
-  // shows as new.
+  // The browser's own download, once complete, moved aside so that the next one (same name in
+  // the same second) shows as new. Firefox puts an empty file under the final name at once and
+  // writes into NAME.part, renamed over it at the end; Chromium names its file only at the end.
   async nextDownload() {
-    const name = await until('a download', () => fs.readdirSync(this.downloads)
-        .find((n) => n.endsWith('.wav')), 10_000, 100);
+    const complete = () => {
+      const names = fs.readdirSync(this.downloads);
+      const name = names.find((n) => n.endsWith('.wav'));
+      return name && !names.some((n) => n.endsWith('.part')) &&
+          fs.statSync(path.join(this.downloads, name)).size > 0 ? name : null;
+    };
+    const name = await until('a download', complete, 10_000, 100);
     const kept = fs.mkdtempSync(path.join(this.downloads, 'download-'));
     fs.renameSync(path.join(this.downloads, name), path.join(kept, name));
     return { name, bytes: fs.readFileSync(path.join(kept, name)) };
@@ -230,7 +243,7 @@ class PuppeteerPage extends Page {
 }
 
 class PuppeteerBrowser {
-  constructor(engine, browser, downloads, stopAlso = () => {}) {
+  constructor(engine, browser, downloads, stopAlso = async () => {}) {
     this.engine = engine;
     this.browser = browser;
     this.downloads = downloads;
@@ -253,7 +266,7 @@ class PuppeteerBrowser {
     try {
       await this.browser.close();
     } finally {
-      this.stopAlso();
+      await this.stopAlso();
     }
   }
 }
@@ -297,7 +310,7 @@ export async function launchFirefox(out) {
     });
     return new PuppeteerBrowser('firefox', browser, downloads, pulse.stop);
   } catch (error) {
-    pulse.stop();
+    await pulse.stop();
     throw error;
   }
 }
@@ -371,11 +384,11 @@ function hookingProxy(upstream) {
   });
   return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve({
     origin: `http://127.0.0.1:${server.address().port}`,
-    stop: () => {
-      if (!server.listening) return;
-      server.close();
+    stop: () => new Promise((resolve) => {
+      if (!server.listening) return resolve();
+      server.close(resolve);
       server.closeAllConnections();
-    },
+    }),
   })));
 }
 
@@ -472,7 +485,7 @@ class WebDriverBrowser {
     try {
       await this.driver.send('DELETE', '');
     } finally {
-      this.stopProcesses();
+      await this.stopProcesses();
     }
   }
 }
@@ -482,10 +495,7 @@ export async function launchWebKit() {
   const port = await freePort();
   const server = start('WebKitWebDriver', [`--port=${port}`],
                        { env: { ...process.env, DISPLAY: xvfb.display } });
-  const stopBoth = () => {
-    stop(server);
-    xvfb.stop();
-  };
+  const stopBoth = () => Promise.all([stop(server), xvfb.stop()]);
   try {
     const base = `http://127.0.0.1:${port}`;
     await until('WebKitWebDriver', () => fetch(`${base}/status`).then((r) => r.ok, () => false));
@@ -496,7 +506,7 @@ export async function launchWebKit() {
     });
     return new WebDriverBrowser(new WebDriver(`${base}/session/${sessionId}`), stopBoth);
   } catch (error) {
-    stopBoth();
+    await stopBoth();
     throw error;
   }
 }

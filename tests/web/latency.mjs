@@ -124,6 +124,6 @@ try {
   line(`the first tap of ${VISITS} fresh visits`, first);
 } finally {
   await browser.close();
-  site.stop();
+  await site.stop();
   stopAll();
 }
