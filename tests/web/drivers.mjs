@@ -53,6 +53,7 @@ function touchActions(action, at) {
 // ---- Processes: each in its own group, all stopped at exit ----
 
 const running = new Set();
+const folders = new Set();  // private folders of those processes, removed with them
 
 function start(command, args, options = {}) {
   const child = spawn(command, args, { stdio: 'ignore', ...options, detached: true });
@@ -79,6 +80,8 @@ function stop(child) {
 
 export function stopAll() {
   for (const child of [...running]) stop(child);
+  for (const dir of folders) fs.rmSync(dir, { recursive: true, force: true });
+  folders.clear();
 }
 
 process.on('exit', stopAll);
@@ -119,6 +122,7 @@ export function serve(dir) {
 // looks in; Firefox plays into it (with no device at all, its audio context stays silent).
 async function startPulse() {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tonvarel-pulse-'));
+  folders.add(dir);
   const socket = path.join(dir, 'native');
   const child = start('pulseaudio', [
     '--daemonize=no', '--exit-idle-time=-1', '-n', '--log-target=stderr',
@@ -131,6 +135,7 @@ async function startPulse() {
     stop: async () => {
       await stop(child);
       fs.rmSync(dir, { recursive: true, force: true });
+      folders.delete(dir);
     },
   };
 }
