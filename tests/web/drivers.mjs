@@ -254,7 +254,6 @@ class PuppeteerBrowser {
     this.downloads = downloads;
     fs.mkdirSync(downloads, { recursive: true });
     this.stopAlso = stopAlso;
-    this.interceptsFileChooser = true;
   }
 
   async newPage() {
@@ -476,7 +475,6 @@ class WebDriverBrowser {
     this.engine = 'webkit';
     this.driver = driver;
     this.stopProcesses = stopProcesses;
-    this.interceptsFileChooser = false;
     this.serves = hookingProxy;  // the pages reach the static server through the hooks
   }
 

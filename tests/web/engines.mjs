@@ -108,21 +108,15 @@ async function compareWithRenderer(check, page, dir, { files = {}, downloads = [
 
 const sounds = (tap, from) => tap.left.subarray(from).some((v) => v !== 0);
 
-// Warnings an engine gives whatever the page does, with the reason each is allowed.
-const ALLOWED = {
-  chromium: [],
-  firefox: [],
-  webkit: [],
-};
-
-async function checkProblems(check, page, engine, when) {
-  const seen = (await page.problems()).filter((p) => !ALLOWED[engine].some((re) => re.test(p)));
+// Console errors and warnings, page errors and failed requests: none is allowed.
+async function checkProblems(check, page, when) {
+  const seen = await page.problems();
   check(seen.length === 0, `${when}: ${seen.join('; ')}`);
 }
 
 // ---- Scenarios: each gets (ctx, check) and returns nothing, or { note } or { skip } ----
 
-async function firstVisit({ browser, origin, dir, engine }, check) {
+async function firstVisit({ browser, origin, dir }, check) {
   const page = await browser.newPage();
   await open(page, `${origin}/?lang=en`);
   const said = await hint(page);
@@ -142,11 +136,11 @@ async function firstVisit({ browser, origin, dir, engine }, check) {
     return i < ring.length ? v > 64 : v < 192;
   }).length;
   check(wrong === 0, `${wrong} pixels of the pad's border or just inside it are wrong`);
-  await checkProblems(check, page, engine, 'the first visit');
+  await checkProblems(check, page, 'the first visit');
   await page.close();
 }
 
-async function playLoadSave({ browser, origin, dir, engine }, check) {
+async function playLoadSave({ browser, origin, dir }, check) {
   const page = await browser.newPage();
   await open(page, `${origin}/?lang=en&tap=20`);
   await page.evaluate(() => {
@@ -186,7 +180,7 @@ async function playLoadSave({ browser, origin, dir, engine }, check) {
   const types = await page.evaluate(() => window.pointerTypes);
   const result = await compareWithRenderer(check, page, dir, { files: { 'saw.wav': wav },
                                                               downloads: [download] });
-  await checkProblems(check, page, engine, 'the performance');
+  await checkProblems(check, page, 'the performance');
   await page.close();
   if (!result) return {};
   const downs = result.log.log.filter((e) => e.type === 'ldown');
@@ -199,7 +193,7 @@ async function playLoadSave({ browser, origin, dir, engine }, check) {
   return { note: touch ? '' : `touch actions arrive as ${types[1]} pointer events: not touch` };
 }
 
-async function resumeAfterSuspension({ browser, origin, dir, engine }, check) {
+async function resumeAfterSuspension({ browser, origin, dir }, check) {
   const page = await browser.newPage();
   await open(page, `${origin}/?lang=en&tap=20`);
   const [p, q] = await pagePoints(page, [[150, 160], [200, 140]]);
@@ -224,7 +218,7 @@ async function resumeAfterSuspension({ browser, origin, dir, engine }, check) {
   await page.waitFor(() => !document.getElementById('hint').checkVisibility());
   await sleep(100);
   const result = await compareWithRenderer(check, page, dir);
-  await checkProblems(check, page, engine, 'the resumed page');
+  await checkProblems(check, page, 'the resumed page');
   await page.close();
   if (!result) return {};
   const downs = result.log.log.filter((e) => e.type === 'ldown');
@@ -233,7 +227,7 @@ async function resumeAfterSuspension({ browser, origin, dir, engine }, check) {
   return { note: `running ${(resumed / 1000).toFixed(2)} s after the press` };
 }
 
-async function offline({ browser, origin, dir, engine, stopServer }, check) {
+async function offline({ browser, origin, dir, stopServer }, check) {
   if (!fs.existsSync(path.join(web, 'sw.js'))) return { skip: `${args.web} has no sw.js` };
   const page = await browser.newPage();
   const url = `${origin}/?lang=en&tap=10`;
@@ -259,7 +253,7 @@ async function offline({ browser, origin, dir, engine, stopServer }, check) {
   const download = await page.nextDownload();
   await sleep(100);
   const result = await compareWithRenderer(check, page, dir, { downloads: [download] });
-  await checkProblems(check, page, engine, 'the page offline');
+  await checkProblems(check, page, 'the page offline');
   await page.close();
   if (result) check(sounds(result.tap, 0), 'the page offline played nothing');
 }
@@ -300,7 +294,7 @@ async function runEngine(engine) {
       fs.mkdirSync(scenarioDir, { recursive: true });
       let result = {};
       try {
-        result = (await scenario({ browser, origin: front.origin, dir: scenarioDir, engine,
+        result = (await scenario({ browser, origin: front.origin, dir: scenarioDir,
                                    stopServer }, check)) ?? {};
       } catch (error) {
         failures.push(error.message.split('\n')[0]);
