@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "app/semitone_table.h"
 #include "engine/take.h"
 
 namespace tonvarel::pad {
@@ -19,6 +20,18 @@ float pitchForHeight(int y) {
   return static_cast<float>(7040.0 / (static_cast<double>(y) / 8.0));
 }
 
+float snappedPitchForHeight(int y) {
+  return kSemitonePitch[kSemitoneOfRow[y] - kLowestSemitone];
+}
+
+void setSnap(EngineState& state, bool on) {
+  state.snapToSemitones = on;
+}
+
+float targetPitchFor(const EngineState& state, int y) {
+  return state.snapToSemitones ? snappedPitchForHeight(y) : pitchForHeight(y);
+}
+
 float depthForOffset(int x) {
   if (x <= 64) return 0.0f;
   return static_cast<float>(static_cast<double>(x - 64) / 500.0);
@@ -27,7 +40,7 @@ float depthForOffset(int x) {
 namespace {
 
 void follow(EngineState& state, Offset at) {
-  state.targetPitch.store(pitchForHeight(at.y), std::memory_order_relaxed);
+  state.targetPitch.store(targetPitchFor(state, at.y), std::memory_order_relaxed);
   state.vibratoDepth.store(depthForOffset(at.x), std::memory_order_relaxed);
 }
 

@@ -27,6 +27,17 @@ std::optional<Offset> acceptedOffset(uint16_t clientX, uint16_t clientY);
 // Height picks the pitch on a reciprocal scale: 56,320 / y Hz, so y 128 is 440 Hz.
 float pitchForHeight(int y);
 
+// The equal-tempered semitone nearest to pitchForHeight(y), for rows 1 to 255, from a table worked
+// out beforehand so that every build gives the same bits.
+float snappedPitchForHeight(int y);
+
+// Snap to semitones (the browser edition's toggle). It applies from the next position the pad
+// receives; the pitch already asked for stays.
+void setSnap(EngineState& state, bool on);
+
+// The pitch row y gives under the current snap setting.
+float targetPitchFor(const EngineState& state, int y);
+
 // The right three quarters of the pad add vibrato: (x - 64) / 500 of the pitch per unit.
 float depthForOffset(int x);
 

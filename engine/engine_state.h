@@ -50,6 +50,10 @@ struct EngineState {
   std::atomic<bool> leftHeld{false};
   std::atomic<bool> rightHeld{false};
 
+  // The pad's pitch snaps to semitones (the browser's toggle). Read and written by the window
+  // thread alone: the streaming thread only ever sees the targetPitch it produced.
+  bool snapToSemitones = false;
+
   // Table storage owned by the engine; `table` points into one of these once the default exists.
   // Front ends and the importer change them only through the calls in tone_table.h.
   Storage<int16_t> defaultTable;

@@ -6,6 +6,13 @@
 
 namespace tonvarel {
 
+// Where every Storage gets its memory: std::malloc, unless a test stands in for it to see what
+// the program does when memory runs out. What it hands out is released with std::free.
+using StorageAllocator = void* (*)(size_t bytes);
+inline constinit StorageAllocator storageAllocator = [](size_t bytes) {
+  return std::malloc(bytes);
+};
+
 // One buffer with a single owner. It is never resized in place: a new size means the old buffer
 // is released first and then allocated anew, so at most one of the two is alive at a time.
 // Constant-initialisable, so the process-wide engine record stays constinit.
@@ -23,7 +30,7 @@ class Storage {
   // table points at live storage). Null when the memory cannot be had.
   T* renew(size_t count) {
     release();
-    data_ = static_cast<T*>(std::malloc((count == 0 ? 1 : count) * sizeof(T)));
+    data_ = static_cast<T*>(storageAllocator((count == 0 ? 1 : count) * sizeof(T)));
     return data_;
   }
 

@@ -97,6 +97,12 @@ void fallBackToDefaultTable(EngineState& state) {
   state.tableReady.store(true, std::memory_order_release);
 }
 
+void returnToDefaultTable(EngineState& state) {
+  withdrawTable(state);
+  fallBackToDefaultTable(state);
+  state.phaseReset.store(true, std::memory_order_relaxed);
+}
+
 uint8_t* renewFileImage(EngineState& state, size_t bytes) {
   return renew(state, state.fileImage, bytes, tableInFileImage(state));
 }

@@ -34,6 +34,10 @@ void restoreTable(EngineState& state);
 // The default table becomes active again (useDefaultTable, then ready).
 void fallBackToDefaultTable(EngineState& state);
 
+// The built-in tone command: the table is withdrawn, the default one comes back ready, and the
+// phase starts again, as when a load falls back to it. Loaded storage is kept until the next load.
+void returnToDefaultTable(EngineState& state);
+
 // Storage for a new table, handed out while the table is withdrawn: the storage is released and
 // allocated anew at its new size (null when the memory cannot be had). Should the active table
 // have lived in it, the default table takes its place, so that restoreTable() never brings back

@@ -17,7 +17,7 @@ struct Keyword {
   Kind kind;
 };
 
-constexpr std::array<Keyword, 8> kKeywords{{
+constexpr std::array<Keyword, 10> kKeywords{{
     {"move", Kind::kMove},
     {"ldown", Kind::kLeftDown},
     {"lup", Kind::kLeftUp},
@@ -25,6 +25,8 @@ constexpr std::array<Keyword, 8> kKeywords{{
     {"rup", Kind::kRightUp},
     {"load", Kind::kLoad},
     {"save", Kind::kSave},
+    {"snap", Kind::kSnap},
+    {"default", Kind::kDefault},
     {"render", Kind::kRender},
 }};
 
@@ -86,6 +88,13 @@ class LineParser {
     return finished();
   }
 
+  std::optional<ScriptError> onOrOff(ScriptCommand& command) {
+    const std::string_view token = nextToken(rest_);
+    if (token != "on" && token != "off") return fail("snap needs 'on' or 'off'");
+    command.on = token == "on";
+    return finished();
+  }
+
   std::optional<ScriptError> path(ScriptCommand& command) {
     const std::string_view p = trimmed(rest_);
     if (p.empty()) return fail("needs a path");
@@ -93,6 +102,12 @@ class LineParser {
       return fail("path is longer than " + std::to_string(kPathChars - 1) + " bytes");
     }
     command.path = std::string(p);
+    return std::nullopt;
+  }
+
+  std::optional<ScriptError> finished() {
+    const std::string_view extra = nextToken(rest_);
+    if (!extra.empty()) return fail("unexpected '" + std::string(extra) + "'");
     return std::nullopt;
   }
 
@@ -120,12 +135,6 @@ class LineParser {
     }
     // Negative positions arrive as their 16-bit two's complement, as in a real message.
     return static_cast<uint16_t>(*v);
-  }
-
-  std::optional<ScriptError> finished() {
-    const std::string_view extra = nextToken(rest_);
-    if (!extra.empty()) return fail("unexpected '" + std::string(extra) + "'");
-    return std::nullopt;
   }
 
   int line_;
@@ -167,6 +176,12 @@ std::variant<std::vector<ScriptCommand>, ScriptError> parseScript(std::string_vi
         break;
       case Kind::kRender:
         error = parser.blockCount(command, totalBlocks);
+        break;
+      case Kind::kSnap:
+        error = parser.onOrOff(command);
+        break;
+      case Kind::kDefault:
+        error = parser.finished();
         break;
       default:
         error = parser.coordinates(command);

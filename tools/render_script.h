@@ -10,12 +10,24 @@
 namespace tonvarel {
 
 struct ScriptCommand {
-  enum class Kind { kMove, kLeftDown, kLeftUp, kRightDown, kRightUp, kLoad, kSave, kRender };
+  enum class Kind {
+    kMove,
+    kLeftDown,
+    kLeftUp,
+    kRightDown,
+    kRightUp,
+    kLoad,
+    kSave,
+    kSnap,
+    kDefault,
+    kRender
+  };
   Kind kind = Kind::kRender;
   int line = 0;
   uint16_t x = 0;  // client coordinates as a mouse message carries them
   uint16_t y = 0;
   uint32_t blocks = 0;
+  bool on = false;  // snap
   std::string path;
 };
 

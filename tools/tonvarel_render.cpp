@@ -129,6 +129,12 @@ int run(const std::string& scriptPath, const std::string& outPath) {
         scriptedPath = c.path;
         exportTake(state, fileAccess, chosenPath);
         break;
+      case Kind::kSnap:
+        pad::setSnap(state, c.on);
+        break;
+      case Kind::kDefault:
+        returnToDefaultTable(state);
+        break;
       case Kind::kRender:
         for (uint32_t i = 0; i < c.blocks; ++i) {
           renderBlock(state, block, kBlockBytes);

@@ -23,6 +23,11 @@ constexpr char kSaved[] = "処理終了";
 constexpr char kSavedCaption[] = "処理終了";
 constexpr char kDeath[] = "death";
 
+// The file, or a table made from it, does not fit in memory; the built-in tone comes back.
+constexpr char kOutOfMemoryCaption[] = "メモリ不足";
+constexpr char kOutOfMemory[] =
+    "ファイルが大きすぎてメモリに入りません。\r\n内蔵の440Hzの矩形波に戻します。";
+
 constexpr char kChooserTitle[] = "とっととファイルを選べ。";
 
 }  // namespace tonvarel::text

@@ -29,6 +29,12 @@ void refuseFormat(EngineState& state, FileAccess& files, const char* message) {
   fallBack(state, true);
 }
 
+// The file, or a table made from it, cannot be held: say so, then the default table comes back.
+void outOfMemory(EngineState& state, FileAccess& files) {
+  files.showMessage(text::kOutOfMemory, text::kOutOfMemoryCaption);
+  fallBack(state, true);
+}
+
 // Walks the RIFF chunks of `image` for `id`. Returns the chunk's data and its size (clamped to
 // the bytes present), or null after telling the user why ("not RIFF", "not WAVE", not found).
 const uint8_t* findChunk(const uint8_t* image, uint32_t imageLength, uint32_t id, uint32_t* size,
@@ -97,7 +103,7 @@ void convertImage(EngineState& state, FileAccess& files, const uint8_t* image,
   uint32_t length = dataSize / 2;
   if (format->bitsPerSample == 8) {
     int16_t* widened = renewWidenedTable(state, dataSize);
-    if (widened == nullptr) return fallBack(state, true);
+    if (widened == nullptr) return outOfMemory(state, files);
     widen8(data, widened, dataSize);
     samples = reinterpret_cast<const uint8_t*>(widened);
     length = dataSize;
@@ -106,7 +112,7 @@ void convertImage(EngineState& state, FileAccess& files, const uint8_t* image,
     // Left and right are averaged; a last unpaired sample is dropped.
     const uint32_t pairs = length / 2;
     int16_t* mixdown = renewMixdownTable(state, pairs);
-    if (mixdown == nullptr) return fallBack(state, true);
+    if (mixdown == nullptr) return outOfMemory(state, files);
     mixStereo16(samples, mixdown, pairs);
     samples = reinterpret_cast<const uint8_t*>(mixdown);
     length = pairs;
@@ -135,7 +141,7 @@ void importWav(EngineState& state, FileAccess& files, char* path) {
   uint8_t* image = renewFileImage(state, imageLength);
   if (image == nullptr) {
     files.close(0);
-    return fallBack(state, true);
+    return outOfMemory(state, files);
   }
   const bool complete = files.read(image, imageLength, 0) && files.lastTransferred() == imageLength;
   files.close(0);
@@ -157,7 +163,7 @@ void importBytes(EngineState& state, FileAccess& files, std::span<const uint8_t>
   if (bytes.empty() || bytes.size() > UINT32_MAX) return restoreTable(state);
   const auto imageLength = static_cast<uint32_t>(bytes.size());
   uint8_t* image = renewFileImage(state, imageLength);
-  if (image == nullptr) return fallBack(state, true);
+  if (image == nullptr) return outOfMemory(state, files);
   std::memcpy(image, bytes.data(), imageLength);
 
   convertImage(state, files, image, imageLength);

@@ -10,8 +10,8 @@
 namespace tonvarel {
 
 // The load command: choose a file, read it whole and make it the active table. Unusable formats
-// bring the default table back; a cancelled or unreadable file leaves the table as it was.
-// Ignored while another load or save is under way.
+// and files too large for memory bring the default table back, with a message; a cancelled or
+// unreadable file leaves the table as it was. Ignored while another load or save is under way.
 void importWav(EngineState& state, FileAccess& files, char* path);
 
 // The load below the chooser, for a file whose bytes are already at hand (a dropped file in the

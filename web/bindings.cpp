@@ -13,6 +13,7 @@
 #include "engine/tone_table.h"
 #include "engine/voice.h"
 #include "wavfile/file_access.h"
+#include "wavfile/messages.h"  // UTF-8 here: the web build has no code page 932 texts
 #include "wavfile/take_export.h"
 #include "wavfile/wav_import.h"
 
@@ -26,6 +27,8 @@ FileAccess files;
 char chosenSavePath[kPathChars];
 uint8_t block[kBlockBytes];
 std::vector<uint8_t> savedFile;
+// The take went round its 60 s at least once since it opened: what a save writes starts over.
+bool takeWrapped = false;
 
 // A message box becomes a dialog on the page; a null caption is the platform's default.
 EM_JS(void, postMessageBox, (const char* text, const char* caption),
@@ -70,9 +73,12 @@ EMSCRIPTEN_KEEPALIVE const uint8_t* tv_start() {
   return block;
 }
 
-// The next 1,500 frames into the block.
+// The next 1,500 frames into the block. A take that comes out shorter than it went in wrapped.
 EMSCRIPTEN_KEEPALIVE void tv_render() {
+  const bool recording = engine.recording.load(std::memory_order_acquire);
+  const uint32_t before = engine.takeLength.load(std::memory_order_relaxed);
   renderBlock(engine, block, kBlockBytes);
+  if (recording && engine.takeLength.load(std::memory_order_relaxed) < before) takeWrapped = true;
 }
 
 // Pointer events in the window's client coordinates, as the window's messages apply them.
@@ -80,7 +86,9 @@ EMSCRIPTEN_KEEPALIVE void tv_move(int x, int y) {
   pad::mouseMove(engine, x, y);
 }
 EMSCRIPTEN_KEEPALIVE void tv_left_down(int x, int y) {
+  const bool recording = engine.recording.load(std::memory_order_relaxed);
   if (auto at = pad::pressLeft(engine, x, y)) pad::keyOn(engine, *at);
+  if (!recording && engine.recording.load(std::memory_order_relaxed)) takeWrapped = false;
 }
 EMSCRIPTEN_KEEPALIVE void tv_left_up() {
   pad::releaseLeft(engine);
@@ -91,6 +99,24 @@ EMSCRIPTEN_KEEPALIVE void tv_right_down() {
 }
 EMSCRIPTEN_KEEPALIVE void tv_right_up() {
   pad::releaseRight(engine);
+}
+
+// The snap toggle: from the next position the pad receives. The page calls it on its own
+// instance too, so that what it shows follows the same setting.
+EMSCRIPTEN_KEEPALIVE void tv_snap(int on) {
+  pad::setSnap(engine, on != 0);
+}
+
+// The built-in tone comes back.
+EMSCRIPTEN_KEEPALIVE void tv_builtin() {
+  returnToDefaultTable(engine);
+}
+
+// A file whose bytes the worklet could not take into memory: said as the importer says it, and
+// the built-in tone comes back, as the message promises.
+EMSCRIPTEN_KEEPALIVE void tv_out_of_memory() {
+  postMessageBox(text::kOutOfMemory, text::kOutOfMemoryCaption);
+  returnToDefaultTable(engine);
 }
 
 // The load command with the file's bytes in hand (the page's picker or a drop gave them).
@@ -108,6 +134,42 @@ EMSCRIPTEN_KEEPALIVE uint32_t tv_save() {
 }
 EMSCRIPTEN_KEEPALIVE const uint8_t* tv_saved_bytes() {
   return savedFile.data();
+}
+
+// The take: open or not, its bytes as a save would write them, and whether it wrapped.
+EMSCRIPTEN_KEEPALIVE int tv_take_recording() {
+  return engine.recording.load(std::memory_order_relaxed) ? 1 : 0;
+}
+EMSCRIPTEN_KEEPALIVE const uint8_t* tv_take_bytes() {
+  return takeBytes(engine).bytes;
+}
+EMSCRIPTEN_KEEPALIVE uint32_t tv_take_length() {
+  return takeBytes(engine).length;
+}
+EMSCRIPTEN_KEEPALIVE int tv_take_wrapped() {
+  return takeWrapped ? 1 : 0;
+}
+
+// The active tone table, for its drawing: 16-bit samples, possibly at an odd address.
+EMSCRIPTEN_KEEPALIVE const uint8_t* tv_table_bytes() {
+  return engine.table.load(std::memory_order_relaxed);
+}
+EMSCRIPTEN_KEEPALIVE uint32_t tv_table_length() {
+  return engine.tableLength.load(std::memory_order_relaxed);
+}
+EMSCRIPTEN_KEEPALIVE int tv_table_is_default() {
+  const auto* table = engine.table.load(std::memory_order_relaxed);
+  return table != nullptr && table == reinterpret_cast<const uint8_t*>(engine.defaultTable.get())
+             ? 1
+             : 0;
+}
+
+// What the pad gives a row and a column, for the page's readout (row and column as offsets).
+EMSCRIPTEN_KEEPALIVE float tv_pitch_for(int y) {
+  return pad::targetPitchFor(engine, y);
+}
+EMSCRIPTEN_KEEPALIVE float tv_depth_for(int x) {
+  return pad::depthForOffset(x);
 }
 
 // The pad's geometry and its semitone scale, for drawing.

@@ -2,32 +2,82 @@
 // that prefer another language. The file commands' messages come from the module in Japanese;
 // `messageText` renders them in English when the page is in English.
 
+const outOfMemory = 'ファイルが大きすぎてメモリに入りません。\r\n内蔵の440Hzの矩形波に戻します。';
+const outOfMemoryCaption = 'メモリ不足';
+
 export const texts = {
   ja: {
+    // Menu items: [text, accelerator, suffix]; the short labels of the narrow bar.
     file: ['ファイル', 'F'],
     load: ['wavファイルの読み込み', 'R'],
     save: ['wavファイルへの書き出し', 'W'],
+    builtin: ['内蔵の音に戻す', 'B'],
     help: ['ヘルプ', 'H'],
     about: ['バージョン情報', 'A', '...'],
+    short: { load: '読込', save: '書出', builtin: '内蔵音', about: '情報', play: '再生',
+             stop: '停止', snap: '半音' },
+    play: '録音を再生',
+    stop: '再生を停止',
+    snap: '半音にそろえる',
     aboutCaption: 'バージョン情報',
     aboutVersion: 'Tonvarel Vers 1.0',
     aboutLine: 'A pitch-pad sound toy, 2026',
     ok: 'OK',
     defaultCaption: 'エラー',
-    hint: '最初にパッドをクリックかタッチすると音が出るようになります。',
+    pad: 'ピッチパッド。上下の矢印キーで半音ずつ、左右でビブラート。スペースを押す間だけ音が出て、' +
+         'シフトを押す間は録音が続きます。',
+    hint: {
+      start: '最初にパッドをクリックかタッチすると音が出るようになります。',
+      suspended: 'ブラウザが音を止めました。パッドをクリックかタッチすると再開します。',
+      worklet: '音声エンジンが止まりました。パッドをクリックかタッチすると起動し直します。',
+      rate: 'この端末は44100Hzで動いていないので、音程がずれます。',
+    },
+    cents: 'セント',
+    vibrato: 'ビブラート',
+    none: 'なし',
+    voice: '音色',
+    builtInName: '内蔵の440Hz矩形波',
+    take: '録音',
+    noTake: 'まだありません',
+    wrapped: '満杯・先頭から上書き中',
+    seconds: '秒',
+    outOfMemory, outOfMemoryCaption,
   },
   en: {
     file: ['File', 'F'],
     load: ['Read a wav file', 'R'],
     save: ['Write to a wav file', 'W'],
+    builtin: ['Back to the built-in tone', 'B'],
     help: ['Help', 'H'],
     about: ['Version information', 'A', '...'],
+    short: { load: 'Load', save: 'Save', builtin: 'Built-in', about: 'About', play: 'Play',
+             stop: 'Stop', snap: 'Snap' },
+    play: 'Play the take',
+    stop: 'Stop playing',
+    snap: 'Snap to semitones',
     aboutCaption: 'Version information',
     aboutVersion: 'Tonvarel Vers 1.0',
     aboutLine: 'A pitch-pad sound toy, 2026',
     ok: 'OK',
     defaultCaption: 'Error',
-    hint: 'The sound starts with your first click or touch on the pad.',
+    pad: 'Pitch pad. Up and Down arrows step by semitones, Left and Right add vibrato. ' +
+         'Space sounds while held; Shift keeps the take open while held.',
+    hint: {
+      start: 'The sound starts with your first click or touch on the pad.',
+      suspended: 'The browser paused the sound. Click or touch the pad to resume.',
+      worklet: 'The audio engine stopped. Click or touch the pad to start it again.',
+      rate: 'This device does not run at 44,100 Hz: the pitch will be off.',
+    },
+    cents: 'cents',
+    vibrato: 'Vibrato',
+    none: 'none',
+    voice: 'Voice',
+    builtInName: 'built-in 440 Hz square',
+    take: 'Take',
+    noTake: 'none yet',
+    wrapped: 'full, writing over its start',
+    seconds: 's',
+    outOfMemory, outOfMemoryCaption,
   },
 };
 
@@ -43,6 +93,8 @@ const english = new Map([
   ['注意', 'Caution'],
   ['処理終了', 'Done'],
   ['death', 'death'],
+  [outOfMemory, 'The file is too large for memory.\r\nThe built-in 440 Hz square comes back.'],
+  [outOfMemoryCaption, 'Out of memory'],
 ]);
 const rateWarning = /^レートが(-?\d+)Hzです。\r\n44100Hzじゃないです。$/;
 
@@ -58,4 +110,21 @@ export function messageText(lang, text) {
   const rate = rateWarning.exec(text);
   if (rate) return `The rate is ${rate[1]}Hz.\r\nIt is not 44100Hz.`;
   return english.get(text) ?? text;
+}
+
+// Note names with octave and the offset in cents, for a pitch in Hz (A4 = 440 Hz, MIDI 69).
+const names = ['C', 'C♯', 'D', 'D♯', 'E', 'F', 'F♯', 'G', 'G♯', 'A', 'A♯', 'B'];
+
+export function noteName(midi) {
+  return `${names[((midi % 12) + 12) % 12]}${Math.floor(midi / 12) - 1}`;
+}
+
+export function noteOf(hz) {
+  const midi = 69 + 12 * Math.log2(hz / 440);
+  const nearest = Math.round(midi);
+  return { name: noteName(nearest), cents: Math.round((midi - nearest) * 100) };
+}
+
+export function signed(n) {
+  return n > 0 ? `+${n}` : n < 0 ? `−${-n}` : '±0';
 }

@@ -6,13 +6,37 @@
 // reads the engine's state, an event takes effect at the next block boundary, exactly as a
 // `tonvarel-render` script line placed between two `render` lines. Each applied event is logged
 // with the number of blocks rendered before it, so the page can write out that script.
-// process() only renders into the module's fixed block and copies samples out: it allocates
-// nothing.
+// Questions from the page (the log, the take's state, drawings of the table and the take) carry
+// an id and are answered from the port's handler. process() only renders into the module's fixed
+// block, mixes in the take being played back and copies samples out: it neither allocates nor
+// posts.
 import createTonvarel from './tonvarel.js';
 
 const BLOCK_FRAMES = 1500;
+const TAKE_SAMPLES = 2_646_000;  // 60 s of mono at 44,100 Hz, as the engine's take holds
 const LOG_LIMIT = 200_000;  // events; a longer session stops logging rather than grow without end
 const SCALE = 1 / 32768;
+const CLOSE_UP = 400;  // samples of the tone table drawn: about four periods at 440 Hz
+
+// Column-wise minimum and maximum of `count` samples read by `at(i)`, scaled to -1..1.
+function envelope(count, columns, at) {
+  const out = new Float32Array(2 * columns);
+  if (count === 0) return out;
+  for (let c = 0; c < columns; c++) {
+    const from = Math.floor(c * count / columns);
+    const to = Math.max(from + 1, Math.floor((c + 1) * count / columns));
+    let low = 32767;
+    let high = -32768;
+    for (let i = from; i < to && i < count; i++) {
+      const v = at(i);
+      if (v < low) low = v;
+      if (v > high) high = v;
+    }
+    out[2 * c] = low * SCALE;
+    out[2 * c + 1] = high * SCALE;
+  }
+  return out;
+}
 
 class TonvarelProcessor extends AudioWorkletProcessor {
   constructor(options) {
@@ -21,9 +45,14 @@ class TonvarelProcessor extends AudioWorkletProcessor {
     this.waiting = [];  // events that arrive before the module is ready
     this.blocks = 0;
     this.frame = BLOCK_FRAMES;  // the next frame of the current block; all used up at start
+    this.firstFrame = null;
     this.samples = null;
     this.base = 0;
     this.log = [];
+    // The take played back: copied here when asked for, mixed into the output sample by sample.
+    this.playback = new Int16Array(TAKE_SAMPLES);
+    this.playLength = 0;
+    this.playAt = 0;
     // For the tests: with tapSeconds, the samples served from the first block on are also kept,
     // in storage taken once, exactly as they were handed to the output.
     const tapFrames = (options.processorOptions.tapSeconds || 0) * sampleRate;
@@ -45,23 +74,48 @@ class TonvarelProcessor extends AudioWorkletProcessor {
     });
     this.base = module._tv_start() >> 1;
     this.module = module;
+    this.port.postMessage({ type: 'ready' });
+    this.postVoice(null, false);
     const waiting = this.waiting;
     this.waiting = null;
     for (const event of waiting) this.apply(event);
-    this.port.postMessage({ type: 'ready' });
   }
 
   receive(event) {
-    if (event.type === 'tap') {
-      this.port.postMessage({ type: 'tap', left: this.tapLeft.slice(0, this.tapLength),
-                              right: this.tapRight.slice(0, this.tapLength) });
-    } else if (event.type === 'log') {
-      this.port.postMessage({ type: 'log', log: this.log, blocks: this.blocks,
-                              complete: this.log.length < LOG_LIMIT });
+    if (event.id !== undefined) {
+      this.port.postMessage({ type: 'reply', id: event.id, ...this.answer(event) });
     } else if (this.module === null) {
       this.waiting.push(event);
     } else {
       this.apply(event);
+    }
+  }
+
+  answer(question) {
+    const m = this.module;
+    switch (question.type) {
+      case 'tap':
+        return { left: this.tapLeft.slice(0, this.tapLength),
+                 right: this.tapRight.slice(0, this.tapLength) };
+      case 'log':
+        return { log: this.log, blocks: this.blocks, complete: this.log.length < LOG_LIMIT,
+                 firstFrame: this.firstFrame };
+      case 'status':
+        return m === null ? { recording: false, length: 0, wrapped: false, playing: false } : {
+          recording: m._tv_take_recording() === 1,
+          length: m._tv_take_length() / 2,
+          wrapped: m._tv_take_wrapped() === 1,
+          playing: this.playAt < this.playLength,
+        };
+      case 'take-wave': {
+        if (m === null) return { wave: new Float32Array(0) };
+        const at = m._tv_take_bytes() >> 1;  // the take's storage comes from malloc: aligned
+        const count = m._tv_take_length() / 2;
+        const heap = m.HEAP16;
+        return { wave: envelope(count, question.columns, (i) => heap[at + i]), samples: count };
+      }
+      default:
+        return {};
     }
   }
 
@@ -74,25 +128,37 @@ class TonvarelProcessor extends AudioWorkletProcessor {
       case 'lup': m._tv_left_up(); break;
       case 'rdown': m._tv_right_down(); break;
       case 'rup': m._tv_right_up(); break;
-      case 'load': this.load(event.bytes); entry.name = event.name; break;
+      case 'load':
+        if (this.load(event.bytes)) entry.name = event.name;
+        else entry.type = 'builtin';
+        break;
       case 'save': this.save(); break;
+      case 'snap': entry.on = event.on === true; m._tv_snap(entry.on ? 1 : 0); break;
+      case 'builtin': m._tv_builtin(); break;
+      case 'play': this.play(); break;
+      case 'stop': this.playLength = 0; this.playAt = 0; break;
       default: return;
     }
     if ('x' in event) { entry.x = event.x; entry.y = event.y; }
     if (this.log.length < LOG_LIMIT) this.log.push(entry);
+    if (entry.type === 'load') this.postVoice(event.name, event.bytes.byteLength > 0);
+    else if (entry.type === 'builtin') this.postVoice(null, false);
   }
 
+  // False when the bytes found no room in the module's memory: the built-in tone then comes back
+  // (and the log says so, as a `default` line replays it).
   load(buffer) {
     const m = this.module;
     const bytes = new Uint8Array(buffer);
     const at = m._malloc(Math.max(bytes.length, 1));
     if (at === 0) {
-      this.port.postMessage({ type: 'message', text: 'death', caption: null });
-      return;
+      m._tv_out_of_memory();
+      return false;
     }
     m.HEAPU8.set(bytes, at);
     m._tv_load(at, bytes.length);
     m._free(at);
+    return true;
   }
 
   save() {
@@ -102,6 +168,34 @@ class TonvarelProcessor extends AudioWorkletProcessor {
     const at = m._tv_saved_bytes();
     const bytes = m.HEAPU8.slice(at, at + length);
     this.port.postMessage({ type: 'saved', bytes: bytes.buffer }, [bytes.buffer]);
+  }
+
+  // The take's samples as a save would write them, from their start.
+  play() {
+    const m = this.module;
+    const count = m._tv_take_length() / 2;
+    const at = m._tv_take_bytes() >> 1;
+    this.playback.set(m.HEAP16.subarray(at, at + count));
+    this.playLength = count;
+    this.playAt = 0;
+  }
+
+  // The active table's name and a close-up of its waveform from the middle; `loaded` tells
+  // whether a load replaced the table (an empty file leaves it as it was).
+  postVoice(name, loaded) {
+    const m = this.module;
+    const bytes = m.HEAPU8;
+    const table = m._tv_table_bytes();
+    const length = m._tv_table_length();
+    const count = Math.min(CLOSE_UP, length);
+    const from = Math.floor((length - count) / 2);
+    const sample = (i) => {
+      const k = table + 2 * (from + i);
+      return (bytes[k] | (bytes[k + 1] << 8)) << 16 >> 16;  // a table may lie at an odd address
+    };
+    const wave = table === 0 ? new Float32Array(0) : envelope(count, 100, sample);
+    this.port.postMessage({ type: 'voice', name, loaded, wave,
+                            builtIn: m._tv_table_is_default() === 1 });
   }
 
   process(inputs, outputs) {
@@ -114,14 +208,22 @@ class TonvarelProcessor extends AudioWorkletProcessor {
     }
     for (let i = 0; i < left.length; i++) {
       if (this.frame === BLOCK_FRAMES) {
+        if (this.blocks === 0) this.firstFrame = currentFrame + i;
         this.module._tv_render();
         this.blocks++;
         this.frame = 0;
         this.samples = this.module.HEAP16;  // a new view only if memory grew since
       }
       const k = this.base + 2 * this.frame;
-      left[i] = this.samples[k] * SCALE;
-      right[i] = this.samples[k + 1] * SCALE;
+      let l = this.samples[k];
+      let r = this.samples[k + 1];
+      if (this.playAt < this.playLength) {
+        const v = this.playback[this.playAt++];
+        l = Math.max(-32768, Math.min(32767, l + v));
+        r = Math.max(-32768, Math.min(32767, r + v));
+      }
+      left[i] = l * SCALE;
+      right[i] = r * SCALE;
       this.frame++;
       if (this.tapLength < this.tapLeft.length) {
         this.tapLeft[this.tapLength] = left[i];

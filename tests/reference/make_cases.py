@@ -217,6 +217,16 @@ def build_cases(c, rng):
                                    "move " + pos(255, 255), "render 4", "lup 0 0"])
     c.add("step_440_880", ["ldown " + pos(10, 128), "render 3", "move " + pos(10, 64),
                            "render 3", "lup 0 0"])
+    # snapped to semitones: a slow glide over every row, up with snap on, then down with it
+    # toggled off (the toggle alone keeps the pitch until the next position arrives)
+    glide = ["snap on", "ldown " + pos(90, 255), "render 1"]
+    for y in range(254, 0, -1):
+        glide += ["move " + pos(90, y), "render 1"]
+    glide += ["snap off", "render 1"]
+    for y in range(2, 256, 3):
+        glide += ["move " + pos(90, y), "render 1"]
+    c.add("snap_glide", glide + ["lup 0 0", "snap on", "ldown " + pos(200, 77), "render 2",
+                                 "lup 0 0", "save @SAVE@/take.wav"])
     # pad borders and moves
     c.add("borders", ["ldown " + pos(0, 128), "render 2", "lup 0 0",
                       "ldown " + pos(256, 128), "render 2", "lup 0 0",
@@ -323,6 +333,11 @@ def build_cases(c, rng):
                                "load " + c.wavp("empty_data.wav"), "render 3",
                                "load " + c.wavp("m8_1byte.wav"), "render 2", "lup 0 0",
                                "save @SAVE@/t.wav"])
+    c.add("default_after_load", ["load " + c.wavp("s16.wav"), "ldown " + pos(100, 128),
+                                 "render 3", "default", "render 3", "move " + pos(100, 64),
+                                 "render 2", "lup 0 0", "load " + c.wavp("m8.wav"), "default",
+                                 "default", "ldown " + pos(30, 200), "render 2", "lup 0 0",
+                                 "save @SAVE@/take.wav"])
     c.add("load_every_warning", ["load " + c.wavp(n) for n in
                                  ("m16_22050.wav", "ch3.wav", "short_3.wav", "short_11.wav",
                                   "no_fmt.wav", "no_data.wav", "rate_80000000.wav",
@@ -354,6 +369,8 @@ def build_cases(c, rng):
         "bad_stream_too_long": (["ldown 100 100", "render 3", "render 715825"], 3),
         "bad_huge_render": (["render 99999999999999999999999"], 1),
         "bad_plus_sign": (["move +100 100"], 1),
+        "bad_snap": (["snap on", "render 1", "snap yes"], 3),
+        "bad_default_arg": (["default 440"], 1),
     }
     for name, (lines, line_no) in bad.items():
         c.add(name, lines, bad_line=line_no)

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Checks of the reference model against facts that can be worked out without it."""
 
+import math
 import os
 import struct
 import sys
@@ -118,6 +119,27 @@ class Mapping(unittest.TestCase):
         self.assertEqual(ref.pitch_for(1), 56320.0)
         self.assertAlmostEqual(ref.pitch_for(255), 220.86, places=2)
         self.assertEqual(ref.pitch_for(255), rf(56320 / 255))
+
+    def test_snapped_pitch_is_the_nearest_semitone_rounded_once(self):
+        # No row lies near a tie, so doubles suffice to check the whole-number computation.
+        for y in range(1, 256):
+            n = ref.semitone_for(y)
+            self.assertEqual(n, round(12 * math.log2(128 / y)), y)
+            f = ref.snapped_pitch_for(y)
+            exact = 440 * 2 ** (n / 12)
+            m, e = math.frexp(f)
+            self.assertEqual(rf(f), f)
+            self.assertLess(abs(f - exact), math.ldexp(1, e - 25) * (1 - 1e-6), y)
+        self.assertEqual([ref.snapped_pitch_for(y) for y in (1, 128, 255)], [56320, 440, 220])
+
+    def test_snap_applies_from_the_next_position(self):
+        e = ref.Engine()
+        pad = ref.Pad(e)
+        pad.move(164, 164)
+        pad.snap(True)
+        self.assertEqual(e.targetPitch, ref.pitch_for(100))
+        pad.move(164, 164)
+        self.assertAlmostEqual(e.targetPitch, 554.365, places=3)
 
     def test_depth_examples(self):
         self.assertEqual([ref.depth_for(x) for x in (1, 64)], [0.0, 0.0])
@@ -332,9 +354,11 @@ class Scripts(unittest.TestCase):
 
     def test_accepted_forms(self):
         cmds, blocks = ref.parse_script(
-            b"# c\n\n  \t\nldown\t100  -1\r\n  render 02 \nsave  /a b/c.wav \t\nrup 65535 -32768")
+            b"# c\n\n  \t\nldown\t100  -1\r\n  render 02 \nsave  /a b/c.wav \t\nrup 65535 -32768\n"
+            b"snap on \nsnap\toff\ndefault\t")
         self.assertEqual(cmds, [(4, "ldown", (100, 65535)), (5, "render", 2),
-                                (6, "save", b"/a b/c.wav"), (7, "rup", (65535, 32768))])
+                                (6, "save", b"/a b/c.wav"), (7, "rup", (65535, 32768)),
+                                (8, "snap", True), (9, "snap", False), (10, "default", None)])
         self.assertEqual(blocks, 2)
 
     def test_refused_lines_are_named(self):
@@ -342,7 +366,8 @@ class Scripts(unittest.TestCase):
                  (b"move 65536 0", 1), (b"move 0 -32769", 1), (b"render -1", 1),
                  (b"render 1.5", 1), (b"render 1 # x", 1), (b"render 1\nload  \t", 2),
                  (b"save /" + b"p" * 259, 1), (b"Move 1 1", 1), (b"move +1 1", 1),
-                 (b"render 3\nrender 715825", 2)]
+                 (b"render 3\nrender 715825", 2), (b"snap\n", 1), (b"render 1\nsnap On", 2),
+                 (b"snap on 1", 1), (b"default 1", 1)]
         for text, line in cases:
             self.assertEqual(self.refused_line(text), line, text)
         ref.parse_script(b"save /" + b"p" * 258 + b"\nrender 715827")

@@ -341,6 +341,52 @@ def pitch_for(y):
     return f32(7040 / (y / 8))
 
 
+def iroot(x, k):
+    """floor(x^(1/k)) of a whole number x >= 1, by Newton's method from above."""
+    r = 1 << -(-x.bit_length() // k)
+    while True:
+        s = ((k - 1) * r + x // r ** (k - 1)) // k
+        if s >= r:
+            return r
+        r = s
+
+
+def semitone_for(y):
+    """The integer nearest to 12 log2(128 / y).
+
+    With t = floor(24 log2(128 / y)) = floor(log2(2^168 / y^24)), it is floor((t + 1) / 2).  For
+    2^(b-1) <= y^24 < 2^b, t is 168 - b, or 169 - b when y^24 is a power of two."""
+    y24 = y ** 24
+    t = 168 - y24.bit_length() + (1 if y24 & (y24 - 1) == 0 else 0)
+    return (t + 1) // 2
+
+
+_SEMITONE_PITCH = {}
+
+
+def semitone_pitch(n):
+    """The binary32 value nearest to 440 * 2^(n/12) (ties to even), found with whole numbers.
+
+    q = floor(440 * 2^(n/12) * 2^40) is the twelfth root of 440^12 * 2^(n + 480), at least 47
+    bits long; it is rounded to 24 significant bits, its remainder (whether the root was exact)
+    deciding a tie."""
+    f = _SEMITONE_PITCH.get(n)
+    if f is None:
+        x = 440 ** 12 << (n + 480)
+        q = iroot(x, 12)
+        shift = q.bit_length() - 24
+        m, low = q >> shift, q & ((1 << shift) - 1)
+        half = 1 << (shift - 1)
+        if low > half or (low == half and (q ** 12 != x or m & 1)):
+            m += 1
+        f = _SEMITONE_PITCH[n] = math.ldexp(m, shift - 40)
+    return f
+
+
+def snapped_pitch_for(y):
+    return semitone_pitch(semitone_for(y))
+
+
 def depth_for(x):
     return f32((x - 64) / 500) if x > 64 else 0.0
 
@@ -348,11 +394,15 @@ def depth_for(x):
 class Pad:
     def __init__(self, engine):
         self.e = engine
+        self.snap_on = False             # snap to semitones: read at the next position
 
     def _set(self, off):
         x, y = off
-        self.e.targetPitch = pitch_for(y)
+        self.e.targetPitch = snapped_pitch_for(y) if self.snap_on else pitch_for(y)
         self.e.vibratoDepth = depth_for(x)
+
+    def snap(self, on):
+        self.snap_on = on
 
     def move(self, X, Y):
         off = pad_offset(X, Y)
@@ -466,6 +516,14 @@ def read_whole_file(path):
         return b"".join(chunks)
     finally:
         os.close(fd)
+
+
+def return_to_default(e):
+    """The built-in tone command: withdrawn, the default table ready, the phase from the start."""
+    e.tableReady = False
+    e.useDefaultTable()
+    e.tableReady = True
+    e.phaseReset = True
 
 
 def import_wav(engine, path, boxes):
@@ -663,6 +721,14 @@ def parse_script(data):
             if not (-32768 <= x <= 65535 and -32768 <= y <= 65535):
                 raise ScriptError(i, "coordinate out of range")
             commands.append((i, name.decode(), (x & 0xFFFF, y & 0xFFFF)))
+        elif name == b"snap":
+            if len(args) != 1 or args[0] not in (b"on", b"off"):
+                raise ScriptError(i, "snap needs on or off")
+            commands.append((i, "snap", args[0] == b"on"))
+        elif name == b"default":
+            if args:
+                raise ScriptError(i, "default takes nothing after it")
+            commands.append((i, "default", None))
         elif name == b"render":
             if len(args) != 1 or not _COUNT.match(args[0]):
                 raise ScriptError(i, "render needs one count of blocks")
@@ -702,6 +768,10 @@ class Session:
                 import_wav(e, arg, self.boxes)
             elif name == "save":
                 export_take(e, arg, self.boxes)
+            elif name == "snap":
+                self.pad.snap(arg)
+            elif name == "default":
+                return_to_default(e)
             else:
                 getattr(self.pad, name)(*arg)
             self._flush_boxes()

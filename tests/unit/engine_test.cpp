@@ -87,6 +87,20 @@ TEST(DefaultTable, BuildPublishesItAndUseDefaultRestoresTheLength) {
   EXPECT_FALSE(state.tableReady);
 }
 
+TEST(DefaultTable, TheBuiltInToneCommandBringsItBackReadyFromTheStart) {
+  EngineState state;
+  buildDefaultTable(state);
+  const IndexTable loaded(10);
+  withdrawTable(state);
+  publishTable(state, loaded.bytes(), 10);
+  state.phaseReset = false;
+  returnToDefaultTable(state);
+  EXPECT_EQ(state.table.load(), reinterpret_cast<const uint8_t*>(state.defaultTable.get()));
+  EXPECT_EQ(state.tableLength, kDefaultTableLength);
+  EXPECT_TRUE(state.tableReady);
+  EXPECT_TRUE(state.phaseReset);
+}
+
 // Replacing the storage the active table lives in must never leave the voice pointing at freed
 // memory: restoring the table after such a renewal brings back the default one.
 TEST(TableStorage, RenewingTheActiveTablesStorageFallsBackToTheDefault) {

@@ -1,12 +1,56 @@
-// The pad: which positions count as inside, the pitch and depth they pick, the button rules and
-// the semitone scale's ticks.
+// The pad: which positions count as inside, the pitch and depth they pick, snapped or not, the
+// button rules and the semitone scale's ticks.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <compare>
+#include <vector>
+
 #include "app/pad.h"
+#include "app/semitone_table.h"
 #include "engine/take.h"
 
 namespace tonvarel {
 namespace {
+
+// A whole number of any size: enough to compare twelfth and twenty-fourth powers exactly.
+class Natural {
+ public:
+  explicit Natural(uint32_t value) : limbs_{value} {}
+
+  Natural& operator*=(uint32_t factor) {
+    uint64_t carry = 0;
+    for (uint32_t& limb : limbs_) {
+      carry += uint64_t{limb} * factor;
+      limb = static_cast<uint32_t>(carry);
+      carry >>= 32;
+    }
+    if (carry != 0) limbs_.push_back(static_cast<uint32_t>(carry));
+    return *this;
+  }
+  Natural& operator<<=(int bits) {
+    limbs_.insert(limbs_.begin(), bits / 32, 0u);
+    return *this *= uint32_t{1} << (bits % 32);
+  }
+  friend std::strong_ordering operator<=>(const Natural& a, const Natural& b) {
+    if (a.limbs_.size() != b.limbs_.size()) return a.limbs_.size() <=> b.limbs_.size();
+    for (size_t i = a.limbs_.size(); i-- > 0;) {
+      if (a.limbs_[i] != b.limbs_[i]) return a.limbs_[i] <=> b.limbs_[i];
+    }
+    return std::strong_ordering::equal;
+  }
+
+ private:
+  std::vector<uint32_t> limbs_;  // least significant first; the top limb is never zero
+};
+
+// base^exponent * 2^shift.
+Natural power(uint32_t base, int exponent, int shift = 0) {
+  Natural n(1);
+  for (int i = 0; i < exponent; ++i) n *= base;
+  n <<= shift;
+  return n;
+}
 
 TEST(PadGeometry, AcceptsOffsetsOneTo255OnBothAxes) {
   struct Case {
@@ -35,6 +79,65 @@ TEST(PadMapping, PitchIsReciprocalToHeight) {
   // 56,320 / 255, rounded once to float from the double quotient.
   EXPECT_EQ(pad::pitchForHeight(255), 220.862747f);
   EXPECT_EQ(pad::pitchForHeight(3), static_cast<float>(56320.0 / 3.0));
+}
+
+TEST(PadSnap, EveryRowSnapsToTheNearestSemitone) {
+  // n is nearest to 12 log2(128 / y) iff y^24 2^(2n - 1) < 2^168 < y^24 2^(2n + 1); both sides
+  // are scaled by 2^25 so that the lowest n (-12) needs no fraction.
+  for (int y = 1; y <= 255; ++y) {
+    SCOPED_TRACE(y);
+    const int n = pad::kSemitoneOfRow[y];
+    ASSERT_GE(n, pad::kLowestSemitone);
+    ASSERT_LE(n, pad::kHighestSemitone);
+    const Natural twoTo168 = power(2, 0, 168 + 25);
+    EXPECT_LT(power(y, 24, 2 * n - 1 + 25), twoTo168);
+    EXPECT_GT(power(y, 24, 2 * n + 1 + 25), twoTo168);
+    EXPECT_EQ(pad::snappedPitchForHeight(y), pad::kSemitonePitch[n - pad::kLowestSemitone]);
+  }
+  EXPECT_EQ(pad::snappedPitchForHeight(1), 56320.0f);
+  EXPECT_EQ(pad::snappedPitchForHeight(128), 440.0f);
+  EXPECT_EQ(pad::snappedPitchForHeight(255), 220.0f);
+}
+
+TEST(PadSnap, EverySemitoneIsTheFloatNearestToIt) {
+  // f = m 2^(e - 24) is nearest to 440 2^(n/12) iff (f - u/2)^12 < 440^12 2^n < (f + u/2)^12,
+  // u = 2^(e - 23) the spacing around f (m is never a power of two here, so it is the same on
+  // both sides). With 440 = 55 * 8 and f +- u/2 = (2m +- 1) 2^(e - 25), both sides times 2^204:
+  // (2m +- 1)^12 2^(12e - 96) against 55^12 2^(240 + n).
+  for (int n = pad::kLowestSemitone; n <= pad::kHighestSemitone; ++n) {
+    SCOPED_TRACE(n);
+    int e = 0;
+    const float f = pad::kSemitonePitch[n - pad::kLowestSemitone];
+    const auto m = static_cast<uint32_t>(std::ldexp(std::frexp(f, &e), 24));
+    ASSERT_NE(m & (m - 1), 0u);
+    const Natural target = power(55, 12, 240 + n);
+    EXPECT_LT(power(2 * m - 1, 12, 12 * e - 96), target);
+    EXPECT_GT(power(2 * m + 1, 12, 12 * e - 96), target);
+  }
+}
+
+TEST(PadSnap, ApplyingFromTheNextPositionWithTheDepthUnchanged) {
+  EngineState state;
+  allocateTake(state);
+  pad::mouseMove(state, 64 + 200, 64 + 100);
+  EXPECT_EQ(state.targetPitch, pad::pitchForHeight(100));
+  pad::setSnap(state, true);
+  EXPECT_EQ(state.targetPitch, pad::pitchForHeight(100));  // the toggle alone changes nothing
+  pad::mouseMove(state, 64 + 200, 64 + 100);
+  EXPECT_NEAR(state.targetPitch, 554.365, 0.001);  // 563.2 Hz snaps down to the C sharp
+  EXPECT_EQ(state.targetPitch, pad::targetPitchFor(state, 100));
+  EXPECT_EQ(state.vibratoDepth, pad::depthForOffset(200));
+
+  auto at = pad::pressLeft(state, 64 + 10, 64 + 90);  // 625.8 Hz snaps up to the E flat
+  ASSERT_TRUE(at);
+  pad::keyOn(state, *at);
+  EXPECT_NEAR(state.targetPitch, 622.254, 0.001);
+
+  pad::setSnap(state, false);
+  EXPECT_NEAR(state.targetPitch, 622.254, 0.001);
+  pad::mouseMove(state, 64 + 10, 64 + 90);
+  EXPECT_EQ(state.targetPitch, pad::pitchForHeight(90));
+  EXPECT_EQ(state.targetPitch, pad::targetPitchFor(state, 90));
 }
 
 TEST(PadMapping, DepthStartsAfterTheLeftQuarter) {

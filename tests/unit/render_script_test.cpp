@@ -23,8 +23,9 @@ std::vector<ScriptCommand> commands(const std::string& text) {
 TEST(RenderScript, ParsesEveryCommandSkippingBlanksAndComments) {
   const auto c = commands(
       "# a demo\r\n\n  move 1 2\nldown 192 192\r\nlup 0 0\n\trdown 5 6\nrup 7 8\n"
-      "render 12\nload /tmp/a file.wav  \nsave /tmp/out/take.wav\n   # indented comment\n");
-  ASSERT_EQ(c.size(), 8u);
+      "render 12\nload /tmp/a file.wav  \nsave /tmp/out/take.wav\n   # indented comment\n"
+      "snap on\nsnap\toff \ndefault\n");
+  ASSERT_EQ(c.size(), 11u);
   EXPECT_EQ(c[0].kind, Kind::kMove);
   EXPECT_EQ(c[0].x, 1);
   EXPECT_EQ(c[0].y, 2);
@@ -38,6 +39,11 @@ TEST(RenderScript, ParsesEveryCommandSkippingBlanksAndComments) {
   EXPECT_EQ(c[6].path, "/tmp/a file.wav");
   EXPECT_EQ(c[7].kind, Kind::kSave);
   EXPECT_EQ(c[7].line, 10);
+  EXPECT_EQ(c[8].kind, Kind::kSnap);
+  EXPECT_TRUE(c[8].on);
+  EXPECT_EQ(c[9].kind, Kind::kSnap);
+  EXPECT_FALSE(c[9].on);
+  EXPECT_EQ(c[10].kind, Kind::kDefault);
 }
 
 TEST(RenderScript, NegativeCoordinatesArriveAsSixteenBitValues) {
@@ -67,6 +73,11 @@ TEST(RenderScript, RefusesMalformedLinesNamingTheLine) {
       {"save    \n", 1},
       {"save /" + std::string(259, 'a') + "\n", 1},
       {"render 700000\nrender 700000\n", 2},
+      {"render 1\nsnap\n", 2},
+      {"snap yes\n", 1},
+      {"snap ON\n", 1},
+      {"snap on off\n", 1},
+      {"default 440\n", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -264,6 +264,40 @@ TEST_F(Import, CancelledOrUnreadableFilesLeaveTheTableAsItWas) {
   EXPECT_TRUE(desk.messages.empty());
 }
 
+// Stands in for the allocator: the allocation numbered `failing` from now (0 the next) fails.
+int failing = -1;
+void* failOnce(size_t bytes) {
+  return failing-- == 0 ? nullptr : std::malloc(bytes);
+}
+
+TEST_F(Import, MemoryRunningOutIsSaidAndTheDefaultComesBack) {
+  const Message outOfMemory{
+      "ファイルが大きすぎてメモリに入りません。\r\n内蔵の440Hzの矩形波に戻します。", "メモリ不足"};
+  // An 8-bit stereo file takes three storages in turn: the image, the widened, the mixed down.
+  const Bytes stereo8 = wav(2, 8, {0, 255, 128, 129});
+  storageAllocator = failOnce;
+  for (bool chosen : {true, false}) {
+    for (int storage : {0, 1, 2}) {
+      SCOPED_TRACE(::testing::Message()
+                   << (chosen ? "chosen file" : "bytes") << ", storage " << storage);
+      state.tableLength = 1;
+      desk.messages.clear();
+      failing = storage;
+      chosen ? load(stereo8) : loadBytes(stereo8);
+      EXPECT_EQ(desk.messages, std::vector<Message>{outOfMemory});
+      EXPECT_EQ(state.table.load(), reinterpret_cast<const uint8_t*>(state.defaultTable.get()));
+      EXPECT_EQ(state.tableLength, kDefaultTableLength);
+      EXPECT_TRUE(state.tableReady);
+      EXPECT_TRUE(state.phaseReset);
+    }
+  }
+  failing = -1;
+  loadBytes(stereo8);  // with memory to be had, the same file loads
+  storageAllocator = [](size_t bytes) { return std::malloc(bytes); };
+  EXPECT_TRUE(desk.messages.empty());
+  EXPECT_EQ(table(), (std::vector<int>{-128, 128}));
+}
+
 TEST_F(Import, ACommandArrivingDuringALoadIsIgnored) {
   writeFile(dir / "other.wav", wav(1, 8, {0}));
   int nested = 0;

@@ -5,20 +5,33 @@ import fs from 'node:fs';
 import path from 'node:path';
 import zlib from 'node:zlib';
 
-// Client pixels the window paints black: the border Rectangle(64, 64, 320, 320) drawn with a
-// one-pixel pen, and the 48 scale ticks, one per semitone below 3,520 Hz at the reciprocal
-// height 56,320 / f, drawn from x 62 towards 56 (towards 48 at each C), the end excluded.
-export function expectedPadPixels() {
-  const black = new Set();
-  for (let i = 64; i < 320; i++) {
-    for (const [x, y] of [[i, 64], [i, 319], [64, i], [319, i]]) black.add(`${x},${y}`);
-  }
+// The lines the window paints black, as client rectangles [x, y, w, h] one pixel thick: the border
+// Rectangle(64, 64, 320, 320) drawn with a one-pixel pen, and the 48 scale ticks, one per
+// semitone below 3,520 Hz at the reciprocal height 56,320 / f, drawn from x 62 towards 56 (towards
+// 48 at each C), the end excluded.
+export function padLines() {
+  const lines = [[64, 64, 256, 1], [64, 319, 256, 1], [64, 64, 1, 256], [319, 64, 1, 256]];
   for (let j = 0; j < 48; j++) {
     const row = 64 + Math.floor(16 * 2 ** (j / 12));
     const end = j % 12 === 9 ? 48 : 56;  // 3,520 Hz lowered by 9 semitones is a C
-    for (let x = end + 1; x <= 62; x++) black.add(`${x},${row}`);
+    lines.push([end + 1, row, 62 - end, 1]);
   }
-  return black;
+  return lines;
+}
+
+// Which device pixels of a pad drawn at `scale` device pixels per client unit, with client
+// (x0, y0) at device (0, 0), are black: each line's long side spans its client extent rounded
+// to device pixels, its thickness is one client unit rounded to whole device pixels (at least
+// one). Returns a test of device pixel (i, j).
+export function padDrawing(scale, x0, y0) {
+  const thick = Math.max(1, Math.round(scale));
+  const rects = padLines().map(([x, y, w, h]) => {
+    const left = Math.round((x - x0) * scale);
+    const top = Math.round((y - y0) * scale);
+    return [left, top, w === 1 ? left + thick : Math.round((x + w - x0) * scale),
+            h === 1 ? top + thick : Math.round((y + h - y0) * scale)];
+  });
+  return (i, j) => rects.some(([l, t, r, b]) => i >= l && i < r && j >= t && j < b);
 }
 
 // 8-bit RGB or RGBA PNGs, not interlaced, as the browser's screenshots are.

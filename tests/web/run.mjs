@@ -12,10 +12,13 @@ import { parseArgs } from 'node:util';
 
 import puppeteer from 'puppeteer-core';
 
-import { expectedPadPixels, readPng, stereo22050u8, writeWav } from './lib.mjs';
+import { padDrawing, readPng, stereo22050u8, writeWav } from './lib.mjs';
 
+// --only WORD runs the scenarios whose names hold WORD. --docs DIR also writes the README's
+// pictures (web-phone.png, web-desktop.png) there; they are always left in --out.
 const { values: args } = parseArgs({
-  options: { web: { type: 'string' }, render: { type: 'string' }, out: { type: 'string' } },
+  options: { web: { type: 'string' }, render: { type: 'string' }, out: { type: 'string' },
+             docs: { type: 'string' }, only: { type: 'string' } },
 });
 for (const name of ['web', 'render', 'out']) {
   if (!args[name]) throw new Error(`usage: run.mjs --web DIR --render PATH --out DIR (no --${name})`);
@@ -55,7 +58,7 @@ function serve(dir) {
 
 // ---- A page, with every console error and failed request counted against it ----
 
-async function openPage(browser, origin, query, { scale = 1 } = {}) {
+async function openPage(browser, origin, query, viewport = {}, before = async () => {}) {
   const page = await browser.newPage();
   const problems = [];
   page.on('console', (m) => {
@@ -66,41 +69,161 @@ async function openPage(browser, origin, query, { scale = 1 } = {}) {
   page.on('response', (r) => {
     if (r.status() >= 400) problems.push(`HTTP ${r.status()}: ${r.url()}`);
   });
-  await page.setViewport({ width: 640, height: 560, deviceScaleFactor: scale, hasTouch: true });
+  await page.setViewport({ width: 640, height: 560, deviceScaleFactor: 1, hasTouch: true,
+                           ...viewport });
+  await before(page);
   await page.goto(`${origin}/${query}`);
   await page.waitForSelector('body[data-page=ready]');
-  const box = await (await page.$('#pad')).boundingBox();
-  // Page coordinates of a client position of the window.
-  const at = (x, y) => ({ x: box.x + x + 0.5, y: box.y + y + 0.5 });
+  // Viewport positions of the window's client pixels, as the page maps them.
+  const { xs, ys } = await page.evaluate(() => {
+    const [xs, ys] = [[], []];
+    for (let i = 0; i < 384; i++) {
+      xs.push(window.tonvarel.clientToPage(i, 0).x);
+      ys.push(window.tonvarel.clientToPage(0, i).y);
+    }
+    return { xs, ys };
+  });
+  const at = (x, y) => ({ x: xs[x], y: ys[y] });
   return { page, problems, at, cdp: await page.createCDPSession() };
 }
 
-// ---- 1: the page loads clean and draws the window's pad ----
+// From navigation start to the page taking input, and to the engine running in the worklet.
+async function loadTimes(page) {
+  await page.waitForSelector('body[data-engine=ready]');
+  return page.evaluate(() => Object.fromEntries(['page', 'engine'].map((what) => [
+    what, Math.round(performance.getEntriesByName(`tonvarel-${what}-ready`)[0]?.startTime)])));
+}
+
+// ---- The sound: the worklet's log as a tonvarel-render script, and its tap against it ----
+
+async function soundOf(page) {
+  const log = await page.evaluate(() => window.tonvarel.log());
+  const tap = await page.evaluate(async () => {
+    const t = await window.tonvarel.tap();
+    const toInts = (a) => Array.from(a, (v) => Math.round(v * 32768));
+    return { left: toInts(t.left), right: toInts(t.right) };
+  });
+  return { log, tap };
+}
+
+// Loads name the files in `files`; saves write `saves` in turn.
+function scriptOf(log, { files = {}, saves = [] } = {}) {
+  const lines = [];
+  let saved = 0;
+  let block = 0;
+  for (const e of log.log) {
+    if (e.block > block) lines.push(`render ${e.block - block}`);
+    block = e.block;
+    if (e.type === 'load') lines.push(`load ${files[e.name]}`);
+    else if (e.type === 'save') lines.push(`save ${saves[saved++]}`);
+    else if (e.type === 'snap') lines.push(`snap ${e.on ? 'on' : 'off'}`);
+    else if (e.type === 'builtin') lines.push('default');
+    else lines.push(`${e.type} ${e.x} ${e.y}`);
+  }
+  lines.push(`render ${log.blocks - block}`);
+  return lines.join('\n') + '\n';
+}
+
+// The tapped sound is the renderer's for the logged events, sample for sample, from block 0.
+// Returns the renderer's run (its message boxes are on its stderr).
+function sameAsRenderer(name, { log, tap }, options) {
+  const scriptPath = path.join(out, `${name}.txt`);
+  fs.writeFileSync(scriptPath, scriptOf(log, options));
+  const streamPath = path.join(out, `${name}-expected.wav`);
+  const run = spawnSync(render, [scriptPath, '--out', streamPath], { encoding: 'utf8' });
+  if (!check(run.status === 0, `${name}: tonvarel-render refused the log: ${run.stderr}`)) {
+    return run;
+  }
+  check(log.complete, `${name}: the worklet stopped logging`);
+  const stream = fs.readFileSync(streamPath);
+  const frames = Math.min(tap.left.length, log.blocks * 1500);
+  let mismatch = -1;
+  for (let i = 0; i < frames && mismatch < 0; i++) {
+    if (tap.left[i] !== stream.readInt16LE(44 + 4 * i) ||
+        tap.right[i] !== stream.readInt16LE(46 + 4 * i)) mismatch = i;
+  }
+  const lastEvent = log.log[log.log.length - 1].block * 1500;
+  check(frames > lastEvent,
+        `${name}: the tap holds ${frames} frames, the events reach frame ${lastEvent}`);
+  check(mismatch < 0, `${name}: the page's sound differs from tonvarel-render's at frame ` +
+        `${mismatch}` + (mismatch < 0 ? '' : ` (page ${tap.left[mismatch]}, ` +
+                                            `render ${stream.readInt16LE(44 + 4 * mismatch)})`));
+  console.log(`  ${name}: ${log.log.length} events over ${log.blocks} blocks; ${frames} frames ` +
+              'compared');
+  return run;
+}
+
+// A picture for the README: always in --out, and in --docs when given.
+async function picture(page, name, clip) {
+  const file = path.join(out, name);
+  await page.screenshot({ path: file, clip });
+  if (args.docs) fs.copyFileSync(file, path.join(args.docs, name));
+  check(fs.statSync(file).size < 150 * 1024, `${name} is ${fs.statSync(file).size} bytes`);
+}
+
+// A command, as a person reaches it: through its menu when it sits in a closed popup.
+async function command(page, id) {
+  if (!await page.$eval(id, (e) => e.checkVisibility())) {
+    const title = await page.$eval(id, (e) => e.closest('.menu').querySelector('.title').id);
+    await page.click(`#${title}`);
+  }
+  await page.click(id);
+}
+
+// ---- 1: the page loads clean and draws the window's pad in proportion ----
 
 async function pageAndPixels(browser, origin) {
   for (const scale of [1, 2]) {
-    const { page, problems, at } = await openPage(browser, origin, '?lang=ja', { scale });
-    check(await page.$eval('#hint', (e) => !e.hidden && e.textContent.length > 0),
-          'the page does not say that the sound starts with the first gesture');
-    const origin0 = at(0, 0);
+    const { page, problems } = await openPage(
+        browser, origin, '?lang=ja', { width: 900, height: 600, deviceScaleFactor: scale });
+    // Browsers keep a context made before any gesture suspended, and the page says so.
+    const { state, reason } = await page.evaluate(() => {
+      const hint = document.getElementById('hint');
+      return { state: window.tonvarel.audio()?.state,
+               reason: hint.hidden ? null : hint.dataset.reason };
+    });
+    check(state === 'running' ? reason === null : reason === 'start',
+          `at load the sound is ${state} and the notice says ${reason}`);
+    const view = await page.evaluate(() => {
+      const r = document.getElementById('pad').getBoundingClientRect();
+      const [a, b] = [window.tonvarel.clientToPage(0, 0), window.tonvarel.clientToPage(1000, 1000)];
+      return { x: r.left, y: r.top, width: r.width, height: r.height, a, b };
+    });
+    const unit = (view.b.x - view.a.x) / 1000;  // CSS pixels per client unit
+    const x0 = Math.round(0.5 - (view.a.x - view.x) / unit);  // the client position at the
+    const y0 = Math.round(0.5 - (view.a.y - view.y) / unit);  // canvas's top-left corner
     const shot = readPng(await page.screenshot({
-      clip: { x: origin0.x - 0.5, y: origin0.y - 0.5, width: 384, height: 384 },
+      clip: { x: view.x, y: view.y, width: view.width, height: view.height },
     }));
     if (scale === 1) await page.screenshot({ path: path.join(out, 'page.png') });
-    const expected = expectedPadPixels();
+    // Device pixels whose colour hangs on a rounding tie are left out.
+    const s = unit * scale;
+    const [low, high] = [padDrawing(s * (1 - 1e-9), x0, y0), padDrawing(s * (1 + 1e-9), x0, y0)];
     let wrong = 0;
     let first = '';
-    for (let y = 0; y < shot.height; y++) {
-      for (let x = 0; x < shot.width; x++) {
-        const v = shot.gray(x, y);
-        const black = expected.has(`${Math.floor(x / scale)},${Math.floor(y / scale)}`);
+    const labelled = new Set();
+    for (let j = 0; j < shot.height; j++) {
+      for (let i = 0; i < shot.width; i++) {
+        const v = shot.gray(i, j);
+        const cx = x0 + (i + 0.5) / s;
+        if (cx < 47) {  // left of the ticks: the Cs' labels
+          if (v < 160) labelled.add(Math.floor(y0 + (j + 0.5) / s));
+          continue;
+        }
+        const black = low(i, j);
+        if (black !== high(i, j)) continue;
         if (black ? v > 64 : v < 192) {
-          if (wrong++ === 0) first = `device pixel (${x}, ${y}) is ${v}`;
+          if (wrong++ === 0) first = `device pixel (${i}, ${j}) is ${v}`;
         }
       }
     }
-    check(shot.width === 384 * scale && wrong === 0,
-          `pad at scale ${scale}: ${wrong} pixels differ from the window's drawing; ${first}`);
+    check(shot.width === Math.round(view.width * scale) && wrong === 0,
+          `pad at scale ${scale} (${s.toFixed(3)} device pixels a unit): ${wrong} pixels ` +
+          `differ from the window's drawing; ${first}`);
+    // Each long tick (C7, C6, C5, C4) has its label at its row.
+    for (const row of [90, 117, 171, 279]) {
+      check([-2, -1, 0, 1, 2].some((d) => labelled.has(row + d)), `no label beside row ${row}`);
+    }
     check(problems.length === 0, `loading the page: ${problems.join('; ')}`);
     await page.close();
   }
@@ -176,8 +299,7 @@ async function playTakesAndLoads(browser, origin) {
   await mouse.up();
   await sleep(100);
   await mouse.up({ button: 'right' });
-  await page.click('#menu-file');
-  await page.click('#cmd-save');
+  await command(page, '#cmd-save');
   const first = await nextDownload(downloads, 1);
 
   // Take 2: a second finger, off the pad, holds it.
@@ -210,14 +332,19 @@ async function playTakesAndLoads(browser, origin) {
   };
   const pick = async (file) => {
     const [chooser] = await Promise.all([page.waitForFileChooser(), (async () => {
-      await page.click('#menu-file');
-      await page.click('#cmd-load');
+      await command(page, '#cmd-load');
     })()]);
     await (file ? chooser.accept([file]) : chooser.cancel());
   };
   await pick(files['rate.wav']);
-  await sleep(150);
+  await page.waitForFunction(
+      () => document.getElementById('voice-name').textContent === 'rate.wav');
   await note(100, 192);
+  // Back to the built-in tone, from the menu.
+  await command(page, '#cmd-builtin');
+  await page.waitForFunction(
+      () => document.getElementById('voice-name').textContent === '内蔵の440Hz矩形波');
+  await note(110, 192);
   const dropAt = at(192, 192);
   for (const type of ['dragEnter', 'dragOver', 'drop']) {
     await cdp.send('Input.dispatchDragEvent', {
@@ -232,12 +359,7 @@ async function playTakesAndLoads(browser, origin) {
   await note(160, 192);
   await sleep(300);
 
-  const log = await page.evaluate(() => window.tonvarel.log());
-  const tap = await page.evaluate(async () => {
-    const t = await window.tonvarel.tap();
-    const toInts = (a) => Array.from(a, (v) => Math.round(v * 32768));
-    return { left: toInts(t.left), right: toInts(t.right) };
-  });
+  const sound = await soundOf(page);
   const dialogs = await page.$$eval('dialog.message[open]', (boxes) => boxes.map((b) => ({
     caption: b.querySelector('.caption').textContent, text: b.querySelector('.text').textContent,
   })));
@@ -248,53 +370,21 @@ async function playTakesAndLoads(browser, origin) {
   check(problems.length === 0, `the performance: ${problems.join('; ')}`);
   await page.close();
 
-  // The same performance as a tonvarel-render script.
-  const expectedTakes = [path.join(out, 'expected-take-1.wav'), path.join(out, 'expected-take-2.wav')];
-  let saves = 0;
-  const lines = [];
-  let block = 0;
-  for (const e of log.log) {
-    if (e.block > block) lines.push(`render ${e.block - block}`);
-    block = e.block;
-    if (e.type === 'load') lines.push(`load ${files[e.name]}`);
-    else if (e.type === 'save') lines.push(`save ${expectedTakes[saves++]}`);
-    else lines.push(`${e.type} ${e.x} ${e.y}`);
-  }
-  lines.push(`render ${log.blocks - block}`);
-  const scriptPath = path.join(out, 'performance.txt');
-  fs.writeFileSync(scriptPath, lines.join('\n') + '\n');
-  const streamPath = path.join(out, 'expected-stream.wav');
-  const run = spawnSync(render, [scriptPath, '--out', streamPath], { encoding: 'utf8' });
-  if (!check(run.status === 0, `tonvarel-render refused the log: ${run.stderr}`)) return;
-
-  check(log.complete, 'the worklet stopped logging');
-  const kinds = log.log.map((e) => e.type);
-  check(['ldown', 'move', 'lup', 'rdown', 'rup', 'save', 'load'].every((k) => kinds.includes(k)),
-        `the log lacks some event kinds: ${[...new Set(kinds)]}`);
-  check(kinds.filter((k) => k === 'load').length === 2 && saves === 2,
-        `the log holds ${kinds.filter((k) => k === 'load').length} loads and ${saves} saves`);
-
-  // The sound, sample for sample, from the first block on.
-  const stream = fs.readFileSync(streamPath);
-  const frames = Math.min(tap.left.length, log.blocks * 1500);
-  let mismatch = -1;
-  for (let i = 0; i < frames && mismatch < 0; i++) {
-    if (tap.left[i] !== stream.readInt16LE(44 + 4 * i) ||
-        tap.right[i] !== stream.readInt16LE(46 + 4 * i)) mismatch = i;
-  }
-  const lastEvent = log.log[log.log.length - 1].block * 1500;
-  check(frames > lastEvent,
-        `the tap holds ${frames} frames, the events reach frame ${lastEvent}`);
-  check(mismatch < 0, `the page's sound differs from tonvarel-render's at frame ${mismatch}` +
-        (mismatch < 0 ? '' : ` (page ${tap.left[mismatch]}, ` +
-                             `render ${stream.readInt16LE(44 + 4 * mismatch)})`));
-  console.log(`  ${log.log.length} events over ${log.blocks} blocks; ${frames} frames compared`);
+  // The same performance through tonvarel-render.
+  const saves = [path.join(out, 'expected-take-1.wav'), path.join(out, 'expected-take-2.wav')];
+  const run = sameAsRenderer('performance', sound, { files, saves });
+  const kinds = sound.log.log.map((e) => e.type);
+  check(['ldown', 'move', 'lup', 'rdown', 'rup', 'save', 'load', 'builtin'].every(
+            (k) => kinds.includes(k)), `the log lacks some event kinds: ${[...new Set(kinds)]}`);
+  const count = (kind) => kinds.filter((k) => k === kind).length;
+  check(count('load') === 2 && count('save') === 2,
+        `the log holds ${count('load')} loads and ${count('save')} saves`);
 
   // The downloads are the renderer's saves, byte for byte, named by the local time.
   for (const [i, { name, file }] of [first, second].entries()) {
     check(/^tonvarel-take-\d{8}-\d{6}\.wav$/.test(name), `download named ${name}`);
-    const got = fs.readFileSync(file);
-    check(got.equals(fs.readFileSync(expectedTakes[i])), `take ${i + 1} differs from the save`);
+    check(fs.readFileSync(file).equals(fs.readFileSync(saves[i])),
+          `take ${i + 1} differs from the save`);
   }
   const stamp = /(\d{4})(\d\d)(\d\d)-(\d\d)(\d\d)(\d\d)/.exec(first.name).slice(1).map(Number);
   const named = new Date(stamp[0], stamp[1] - 1, stamp[2], stamp[3], stamp[4], stamp[5]);
@@ -315,8 +405,7 @@ async function playTakesAndLoads(browser, origin) {
 async function aboutBox(browser, origin) {
   const { page, problems } = await openPage(browser, origin, '?lang=ja');
   const open = () => page.$eval('#about', (d) => d.open);
-  await page.click('#menu-help');
-  await page.click('#cmd-about');
+  await command(page, '#cmd-about');
   check(await open(), 'the About box did not open from the menu');
   check((await page.$eval('#about', (d) => d.textContent)).includes('Tonvarel Vers 1.0'),
         'the About box does not name the version');
@@ -336,35 +425,289 @@ async function aboutBox(browser, origin) {
   await page.close();
 
   const en = await openPage(browser, origin, '?lang=en');
-  const menu = await en.page.$$eval('.menubar button', (b) => b.map((e) => e.textContent));
+  const menu = await en.page.$$eval('.menubar .title, .menubar .long',
+                                    (b) => b.map((e) => e.textContent));
   check(JSON.stringify(menu) === JSON.stringify(['File(F)', 'Read a wav file(R)',
-                                                 'Write to a wav file(W)', 'Help(H)',
+                                                 'Write to a wav file(W)',
+                                                 'Back to the built-in tone(B)', 'Help(H)',
                                                  'Version information(A)...']),
         `English menus: ${menu}`);
   // A message in English: the rate warning, from a file dropped before any sound.
   const file = path.join(out, 'rate-en.wav');
   writeWav(file, stereo22050u8());
-  const dropAt = en.at(192, 192);
-  for (const type of ['dragEnter', 'dragOver', 'drop']) {
-    await en.cdp.send('Input.dispatchDragEvent', {
-      type, x: dropAt.x, y: dropAt.y, data: { items: [], files: [file], dragOperationsMask: 1 },
-    });
-  }
-  const box = await en.page.waitForSelector('dialog.message[open]');
-  const said = await box.evaluate((b) => b.innerText);
+  const drop = async () => {
+    const dropAt = en.at(192, 192);
+    for (const type of ['dragEnter', 'dragOver', 'drop']) {
+      await en.cdp.send('Input.dispatchDragEvent', {
+        type, x: dropAt.x, y: dropAt.y, data: { items: [], files: [file], dragOperationsMask: 1 },
+      });
+    }
+    return en.page.waitForSelector('dialog.message[open]');
+  };
+  let said = await (await drop()).evaluate((b) => b.innerText);
   check(said.includes('Caution') && said.includes('The rate is 22050Hz.\nIt is not 44100Hz.'),
         `English rate warning: ${JSON.stringify(said)}`);
   await en.page.keyboard.press('Escape');
   check(await en.page.$('dialog.message') === null, 'Escape did not close the message box');
+  await en.page.waitForFunction(
+      () => document.getElementById('voice-name').textContent === 'rate-en.wav');
+  // A file the browser cannot read into memory: said so, and the built-in tone comes back.
+  await en.page.evaluate(() => {
+    File.prototype.arrayBuffer = () => Promise.reject(new RangeError('Array buffer allocation'));
+  });
+  said = await (await drop()).evaluate((b) => b.innerText);
+  check(said.includes('Out of memory') && said.includes(
+            'The file is too large for memory.\nThe built-in 440 Hz square comes back.'),
+        `English out-of-memory message: ${JSON.stringify(said)}`);
+  await en.page.waitForFunction(
+      () => document.getElementById('voice-name').textContent === 'built-in 440 Hz square');
+  const kinds = (await en.page.evaluate(() => window.tonvarel.log())).log.map((e) => e.type);
+  check(JSON.stringify(kinds) === '["load","builtin"]', `the loads were logged as ${kinds}`);
   check(en.problems.length === 0, `the English page: ${en.problems.join('; ')}`);
   await en.page.close();
+}
+
+// ---- 6: a phone: the pad fills the width; a finger plays, the sound comes back after the
+// browser suspended it, and a cancelled finger ends its note ----
+
+async function phone(browser, origin) {
+  const { page, problems, at, cdp } = await openPage(browser, origin, '?lang=en&tap=60', {
+    width: 390, height: 844, deviceScaleFactor: 3, isMobile: true, hasTouch: true,
+  });
+  const side = at(320, 0).x - at(64, 0).x;
+  check(side >= 0.85 * 390, `the pad is ${side.toFixed(1)} px wide on a 390 px phone`);
+  await touch(cdp, 'touchStart', [[1, at(120, 200)]]);
+  const times = await loadTimes(page);
+  for (const [x, y] of [[125, 190], [130, 176], [140, 160], [150, 150]]) {
+    await sleep(60);
+    await touch(cdp, 'touchMove', [[1, at(x, y)]]);
+  }
+  await sleep(120);
+  await touch(cdp, 'touchEnd', []);
+  await sleep(100);
+
+  await page.evaluate(() => window.tonvarel.audio().suspend());
+  await page.waitForSelector('#hint[data-reason=suspended]:not([hidden])');
+  await touch(cdp, 'touchStart', [[1, at(200, 120)]]);
+  await page.waitForFunction(() => window.tonvarel.audio().state === 'running');
+  await sleep(200);
+  check(await page.$eval('#hint', (e) => e.hidden), 'the notice stays after the sound resumed');
+  await page.screenshot({ path: path.join(out, 'phone-3x.png') });
+  await picture(page, 'web-phone.png', { x: 0, y: 0, width: 390, height: 844, scale: 1 / 3 });
+  await touch(cdp, 'touchEnd', []);
+  await sleep(100);
+
+  await touch(cdp, 'touchStart', [[1, at(180, 250)]]);
+  await sleep(200);
+  await touch(cdp, 'touchCancel', []);
+  await sleep(300);
+  const sound = await soundOf(page);
+
+  // Turned sideways: the pad follows, as large as the height allows, the readout beside it.
+  await page.setViewport({ width: 844, height: 390, deviceScaleFactor: 3, isMobile: true,
+                           hasTouch: true });
+  await sleep(200);
+  const [top, bottom, readout] = await page.evaluate(() => [
+    window.tonvarel.clientToPage(64, 64), window.tonvarel.clientToPage(320, 320),
+    document.getElementById('readout').getBoundingClientRect().toJSON()]);
+  check(bottom.y <= 390 && bottom.y - top.y >= 0.8 * 390 && readout.left > bottom.x &&
+        readout.bottom <= 390, `turned sideways, the pad spans ${top.y.toFixed(1)} to ` +
+        `${bottom.y.toFixed(1)} px and the readout starts at (${readout.left}, ${readout.top})`);
+  check(problems.length === 0, `the phone: ${problems.join('; ')}`);
+  await page.close();
+
+  sameAsRenderer('phone', sound);
+  check(sound.log.log[0].type === 'ldown' && sound.log.log[0].block === 0,
+        'the first touch did not sound from the first block');
+  const last = sound.log.log[sound.log.log.length - 1];
+  check(last.type === 'lup', `a cancelled finger was logged as ${last.type}`);
+  const after = sound.tap.left.slice(last.block * 1500);
+  check(after.length > 1500 && after.every((v) => v === 0),
+        'the voice still sounds after a cancelled finger');
+  const before = sound.tap.left.slice((last.block - 4) * 1500, last.block * 1500);
+  check(before.some((v) => v !== 0), 'the cancelled finger played nothing');
+  console.log(`  load: page ready ${times.page} ms, engine ready ${times.engine} ms after ` +
+              'navigation start');
+}
+
+// ---- 7: a desktop: keys play the pad, snap to semitones, a picture while a note sounds ----
+
+async function desktop(browser, origin) {
+  const { page, problems, at } = await openPage(browser, origin, '?lang=en&tap=60',
+                                                { width: 1440, height: 900, hasTouch: false });
+  const side = at(320, 0).x - at(64, 0).x;
+  check(side >= 600, `the pad is ${side.toFixed(1)} px wide at 1440 x 900`);
+  const times = await loadTimes(page);
+  // From A4 three semitones up, a note, two steps to the right, released. A held key's
+  // repeats send nothing more.
+  await page.focus('#pad');
+  for (let i = 0; i < 3; i++) await page.keyboard.press('ArrowUp');
+  await page.keyboard.down('Space');
+  await sleep(150);
+  await page.keyboard.down('Space');
+  for (let i = 0; i < 2; i++) {
+    await sleep(100);
+    await page.keyboard.press('ArrowRight');
+  }
+  await sleep(150);
+  await page.keyboard.up('Space');
+  const said = await page.$eval('#announce', (e) => e.textContent);
+  check(said.startsWith('C5 '), `the live region said ${JSON.stringify(said)}, not C5`);
+  await sleep(100);
+  // Shift holds one take across two notes and the pause between them.
+  await page.keyboard.down('Shift');
+  for (const step of ['ArrowDown', 'ArrowUp']) {
+    await page.keyboard.press(step);
+    await page.keyboard.down('Space');
+    await sleep(250);
+    await page.keyboard.up('Space');
+    await sleep(200);
+  }
+  await page.keyboard.up('Shift');
+  await sleep(100);
+
+  // Snapped: a slow glide over many rows, each sounding the semitone nearest to it.
+  await page.click('#cmd-snap');
+  check(await page.$eval('#cmd-snap', (e) => e.getAttribute('aria-pressed')) === 'true',
+        'the snap toggle is not pressed');
+  await page.mouse.move(at(150, 260).x, at(150, 260).y);
+  await page.mouse.down();
+  for (let y = 258; y >= 150; y -= 3) {
+    await sleep(15);
+    await page.mouse.move(at(150 + (260 - y), y).x, at(150 + (260 - y), y).y);
+  }
+  await sleep(300);
+  const cents = await page.$eval('#cents', (e) => e.textContent);
+  check(cents === '±0 ¢', `snapped, the readout says ${cents}`);
+  await picture(page, 'web-desktop.png');
+  await page.mouse.up();
+  await sleep(200);
+  const sound = await soundOf(page);
+  // What the page sent, stamped with its DOM events' times, is what the worklet applied.
+  const sent = await page.evaluate(() => window.tonvarel.sent());
+  check(JSON.stringify(sent.map((e) => e.type)) ===
+        JSON.stringify(sound.log.log.map((e) => e.type)) &&
+        sent.every((e, i) => e.time > 0 && (i === 0 || e.time >= sent[i - 1].time)),
+        `sent ${JSON.stringify(sent)}`);
+  check(Number.isInteger(sound.log.firstFrame) && sound.log.firstFrame >= 0,
+        `the log's first frame is ${sound.log.firstFrame}`);
+  check(problems.length === 0, `the desktop: ${problems.join('; ')}`);
+  await page.close();
+
+  sameAsRenderer('desktop', sound);
+  const log = sound.log.log;
+  const c5 = 64 + Math.floor(16 * 2 ** (33 / 12));  // three tick rows above A4's
+  const keys = log.slice(0, log.findIndex((e) => e.type === 'lup') + 1)
+      .map((e) => `${e.type} ${e.x} ${e.y}`);
+  check(JSON.stringify(keys.slice(3)) === JSON.stringify(
+            [`ldown 128 ${c5}`, `move 144 ${c5}`, `move 160 ${c5}`, `lup 160 ${c5}`]) &&
+        keys.slice(0, 3).every((l) => l.startsWith('move 128 ')),
+        `the keys gave ${JSON.stringify(keys)}`);
+  check(log.some((e) => e.type === 'snap' && e.on === true), 'snap on was not logged');
+  const held = log.filter((e) => ['rdown', 'ldown', 'lup', 'rup'].includes(e.type)).slice(1, 7);
+  check(held.map((e) => e.type).join() === 'lup,rdown,ldown,lup,ldown,lup' &&
+        log.some((e) => e.type === 'rup'), `Shift and Space gave ${JSON.stringify(held)}`);
+  console.log(`  load: page ready ${times.page} ms, engine ready ${times.engine} ms after ` +
+              'navigation start');
+}
+
+// ---- 8: the take: its meter, its waveform, and played back as saved ----
+
+async function takePlayback(browser, origin) {
+  const { page, problems, at } = await openPage(browser, origin, '?lang=en&tap=30',
+                                                { width: 1200, height: 800 });
+  const downloads = path.join(out, 'take-downloads');
+  fs.mkdirSync(downloads);
+  await (await browser.target().createCDPSession()).send('Browser.setDownloadBehavior', {
+    behavior: 'allow', downloadPath: downloads,
+  });
+  await page.mouse.move(at(150, 180).x, at(150, 180).y);
+  await page.mouse.down();
+  await page.waitForSelector('body[data-engine=ready]');
+  for (let i = 0; i < 8; i++) {
+    await sleep(250);
+    await page.mouse.move(at(150 + 10 * i, 180 - 5 * i).x, at(150 + 10 * i, 180 - 5 * i).y);
+  }
+  await page.mouse.up();
+  await page.waitForFunction(() => document.getElementById('take').dataset.state === 'closed');
+  const shown = parseFloat(await page.$eval('#take-time', (e) => e.textContent));
+  check(shown > 1.6 && shown < 3, `the bar says the take lasts ${shown} s, not about 2 s`);
+  await command(page, '#cmd-save');
+
+  const saved = fs.readFileSync((await nextDownload(downloads, 1)).file);
+  await page.waitForFunction(() => !document.getElementById('cmd-play').disabled);
+  await page.click('#cmd-play');
+  await page.waitForFunction(
+      () => !document.getElementById('cmd-play').classList.contains('playing'),
+      { timeout: 10_000 });
+  await sleep(200);
+  const inked = await page.$eval('#take-wave', (c) => {
+    const pixels = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+    let n = 0;
+    for (let i = 3; i < pixels.length; i += 4) if (pixels[i] > 0) n++;
+    return n / (c.width * c.height);
+  });
+  check(inked > 0.2, `the take's waveform covers ${(100 * inked).toFixed(1)} % of its canvas`);
+  const { log, tap } = await soundOf(page);
+  check(problems.length === 0, `the take: ${problems.join('; ')}`);
+  await page.close();
+
+  // From the play on, the tap is silence, the saved take's samples on both channels, silence.
+  const take = Array.from({ length: (saved.length - 44) / 2 },
+                          (_, k) => saved.readInt16LE(44 + 2 * k));
+  const play = log.log.find((e) => e.type === 'play');
+  const from = Math.max(0, (play.block - 1) * 1500);  // the block being served when it came
+  const firstLoud = (a, i0) => a.findIndex((v, i) => i >= i0 && v !== 0);
+  const start = firstLoud(tap.left, from) - firstLoud(take, 0);
+  let wrong = start < from ? 0 : -1;
+  for (let i = from; i < tap.left.length && wrong < 0; i++) {
+    const expected = i >= start && i < start + take.length ? take[i - start] : 0;
+    if (tap.left[i] !== expected || tap.right[i] !== expected) wrong = i;
+  }
+  check(take.length > 80_000 && wrong < 0 && tap.left.length > start + take.length,
+        `the take played back (${take.length} samples from frame ${start}) differs at ${wrong}`);
+}
+
+// ---- 9: the worklet fails to load; the next gesture starts it again ----
+
+async function workletRestart(browser, origin) {
+  const { page, problems, at } = await openPage(browser, origin, '?lang=en&tap=10', {},
+                                                async (p) => {
+    await p.setBypassServiceWorker(true);  // the worker of an earlier page would answer
+    await p.setRequestInterception(true);
+    let refused = false;
+    p.on('request', (r) => {
+      if (!refused && new URL(r.url()).pathname === '/worklet.js') {
+        refused = true;
+        r.respond({ status: 503, body: '' });
+      } else {
+        r.continue();
+      }
+    });
+  });
+  await page.waitForSelector('#hint[data-reason=worklet]:not([hidden])');
+  await page.mouse.move(at(150, 150).x, at(150, 150).y);
+  await page.mouse.down();
+  await page.waitForSelector('body[data-engine=ready]');
+  await sleep(300);
+  await page.mouse.up();
+  await sleep(100);
+  check(await page.$eval('#hint', (e) => e.hidden), 'the notice stays after the engine restarted');
+  const { tap } = await soundOf(page);
+  check(tap.left.some((v) => v !== 0), 'the restarted engine played nothing');
+  const unexpected = problems.filter((p) => !/worklet\.js|the worklet did not load/.test(p));
+  check(unexpected.length === 0, `the restart: ${unexpected.join('; ')}`);
+  await page.close();
 }
 
 // ---- The static folder stays small ----
 
 function folderSize(dir) {
   let bytes = 0;
-  for (const name of fs.readdirSync(dir)) bytes += fs.statSync(path.join(dir, name)).size;
+  for (const entry of fs.readdirSync(dir, { withFileTypes: true })) {
+    const file = path.join(dir, entry.name);
+    bytes += entry.isDirectory() ? folderSize(file) : fs.statSync(file).size;
+  }
   return bytes;
 }
 
@@ -392,7 +735,12 @@ const browser = await puppeteer.launch({
 try {
   for (const [name, scenario] of [['page and pad pixels', pageAndPixels],
                                   ['play, takes, saves and loads', playTakesAndLoads],
-                                  ['About box and texts', aboutBox]]) {
+                                  ['About box and texts', aboutBox],
+                                  ['phone: touch, resume, cancel', phone],
+                                  ['desktop: keys, snap', desktop],
+                                  ['take meter, waveform, playback', takePlayback],
+                                  ['worklet restart', workletRestart]]) {
+    if (args.only && !name.includes(args.only)) continue;
     const before = failures;
     const t = performance.now();
     await scenario(browser, origin);

@@ -1,0 +1,118 @@
+// The commands: the menu bar with its accelerators (a row of icon buttons on narrow screens,
+// the same elements), the About box and the message boxes.
+const $ = (id) => document.getElementById(id);
+
+// "Text(K)" with the accelerator underlined, as the window's menus show it.
+function label(element, [text, key, suffix = '']) {
+  const u = document.createElement('u');
+  u.textContent = key;
+  element.replaceChildren(`${text}(`, u, `)${suffix}`);
+}
+
+export function applyTexts(t, lang) {
+  document.documentElement.lang = lang;
+  label($('menu-file'), t.file);
+  label($('menu-help'), t.help);
+  for (const name of ['load', 'save', 'builtin', 'about']) {
+    const button = $(`cmd-${name}`);
+    label(button.querySelector('.long'), t[name]);
+    button.querySelector('.short').textContent = t.short[name];
+    button.title = t[name][0];
+  }
+  for (const name of ['play', 'snap']) {
+    const button = $(`cmd-${name}`);
+    button.querySelector('.long').textContent = t[name];
+    button.querySelector('.short').textContent = t.short[name];
+    button.title = t[name];
+  }
+  $('pad').setAttribute('aria-label', t.pad);
+  $('about-caption').textContent = t.aboutCaption;
+  $('about-version').textContent = t.aboutVersion;
+  $('about-line').textContent = t.aboutLine;
+  $('about-ok').textContent = t.ok;
+}
+
+const menus = () => [...document.querySelectorAll('.menu')];
+
+function closeMenus() {
+  for (const menu of menus()) {
+    menu.classList.remove('open');
+    menu.querySelector('.popup').hidden = true;
+  }
+}
+
+function openMenu(menu) {
+  closeMenus();
+  menu.classList.add('open');
+  const popup = menu.querySelector('.popup');
+  popup.hidden = false;
+  popup.querySelector('button').focus();
+}
+
+// `commands` maps each command element's id to what it does.
+export function listenToMenus(commands) {
+  for (const menu of menus()) {
+    menu.querySelector('.title').addEventListener('click', () => {
+      if (menu.classList.contains('open')) closeMenus();
+      else openMenu(menu);
+    });
+  }
+  for (const [id, run] of Object.entries(commands)) {
+    $(id).addEventListener('click', (e) => {
+      closeMenus();
+      run(e);
+    });
+  }
+  document.addEventListener('pointerdown', (e) => {
+    if (!e.target.closest('.menu')) closeMenus();
+  });
+  document.addEventListener('keydown', (e) => {
+    if ($('about').open) return;
+    const key = e.key.toLowerCase();
+    const opened = menus().find((m) => m.classList.contains('open'));
+    if (e.altKey && (e.key === '?' || e.key === '/')) {
+      e.preventDefault();
+      closeMenus();
+      showAbout();
+    } else if (e.altKey && (key === 'f' || key === 'h')) {
+      e.preventDefault();
+      openMenu(menus().find((m) => m.querySelector('.title').dataset.key === key));
+    } else if (opened) {
+      if (e.key === 'Escape') {
+        closeMenus();
+      } else {
+        const item = opened.querySelector(`.popup [data-key="${key}"]`);
+        if (item) {
+          e.preventDefault();
+          item.click();
+        }
+      }
+    }
+  });
+  $('about-ok').addEventListener('click', () => $('about').close());
+}
+
+export function showAbout() {
+  const about = $('about');
+  if (!about.open) about.showModal();  // owned by the window: the pad waits until it closes
+}
+
+// A message box has no owner: the pad stays live while it is shown.
+export function showMessage(text, caption, ok) {
+  const box = $('message-box').content.firstElementChild.cloneNode(true);
+  box.querySelector('.caption').textContent = caption;
+  box.querySelector('.text').textContent = text.replaceAll('\r\n', '\n');
+  const button = box.querySelector('.ok');
+  button.textContent = ok;
+  const close = () => box.remove();
+  button.addEventListener('click', close);
+  box.addEventListener('keydown', (e) => {
+    if (e.key === 'Escape' || e.key === 'Enter') {
+      e.preventDefault();
+      close();
+    }
+  });
+  document.body.append(box);
+  box.show();
+  button.focus();
+}

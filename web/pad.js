@@ -1,0 +1,155 @@
+// The pad on the page: the part of the window's client grid it shows, how that grid lands on the
+// viewport (as large as it fits, on whole device pixels), and its drawing with what is played.
+import { noteName } from './texts.js';
+
+// Client units shown: the pad (64..319), the scale ticks at its left (48..62) with the long
+// ticks' labels before them, and a small margin.
+export const VIEW = { x: 32, y: 58, width: 294, height: 268 };
+const TOP_TICK_NOTE = 105;  // tick 0 marks 3,520 Hz: A7
+const LABEL_END = 48;  // labels end left of the long ticks, which start at client x 49
+
+function colour(name) {
+  return getComputedStyle(document.documentElement).getPropertyValue(name).trim();
+}
+
+export class PadView {
+  constructor(canvas, geometry) {
+    this.canvas = canvas;
+    this.geometry = geometry;  // { pad: { x, y, size }, ticks: [{ row, fromX, toX }] }
+    this.ratio = 1;  // device pixels per CSS pixel
+    this.scale = 1;  // device pixels per client unit
+    this.layer = document.createElement('canvas');  // the still drawing, copied each frame
+  }
+
+  // Sizes the canvas to the largest view that fits width x height CSS pixels, in whole CSS
+  // pixels (a canvas of a fractional CSS size is resampled). Returns its CSS size.
+  fit(width, height) {
+    this.ratio = window.devicePixelRatio || 1;
+    const unit = Math.max(0.25, Math.min(width / VIEW.width, height / VIEW.height));
+    this.scale = unit * this.ratio;
+    const w = Math.floor(VIEW.width * unit);
+    const h = Math.floor(VIEW.height * unit);
+    for (const c of [this.canvas, this.layer]) {
+      c.width = Math.round(w * this.ratio);
+      c.height = Math.round(h * this.ratio);
+    }
+    this.canvas.style.width = `${w}px`;
+    this.canvas.style.height = `${h}px`;
+    this.paintLayer();
+    return { width: w, height: h };
+  }
+
+  // A viewport position as the window's client coordinates: the client pixel under it, as a
+  // mouse message carries it (16 bits each, unsigned).
+  toClient(clientX, clientY) {
+    const r = this.canvas.getBoundingClientRect();
+    const unit = this.scale / this.ratio;
+    return { x: (VIEW.x + Math.floor((clientX - r.left) / unit)) & 0xffff,
+             y: (VIEW.y + Math.floor((clientY - r.top) / unit)) & 0xffff };
+  }
+
+  // The viewport position of the centre of client pixel (x, y).
+  toPage(x, y) {
+    const r = this.canvas.getBoundingClientRect();
+    const unit = this.scale / this.ratio;
+    return { x: r.left + (x - VIEW.x + 0.5) * unit, y: r.top + (y - VIEW.y + 0.5) * unit };
+  }
+
+  // Client pixels [x, x + w) x [y, y + h), snapped to the device grid. A one-pixel line of the
+  // window becomes a line as thick as a client unit, rounded to whole device pixels so that all
+  // lines are equally thick and crisp.
+  fill(g, x, y, w, h) {
+    const s = this.scale;
+    const line = Math.max(1, Math.round(s));
+    const x0 = Math.round((x - VIEW.x) * s);
+    const y0 = Math.round((y - VIEW.y) * s);
+    g.fillRect(x0, y0, w === 1 ? line : Math.round((x + w - VIEW.x) * s) - x0,
+               h === 1 ? line : Math.round((y + h - VIEW.y) * s) - y0);
+  }
+
+  paintLayer() {
+    const g = this.layer.getContext('2d');
+    const { x, y, size } = this.geometry.pad;
+    g.fillStyle = colour('--bg');
+    g.fillRect(0, 0, this.layer.width, this.layer.height);
+    g.fillStyle = colour('--pad-bg');
+    this.fill(g, x, y, size, size);
+    g.fillStyle = colour('--pad-ink');
+    // The border: a one-pixel outline whose right and bottom edges are exclusive.
+    this.fill(g, x, y, size, 1);
+    this.fill(g, x, y + size - 1, size, 1);
+    this.fill(g, x, y, 1, size);
+    this.fill(g, x + size - 1, y, 1, size);
+    // Each tick runs from fromX leftwards, its far end excluded as a line's end is.
+    const ticks = this.geometry.ticks;
+    for (const tick of ticks) this.fill(g, tick.toX + 1, tick.row, tick.fromX - tick.toX, 1);
+    // The long ticks are the Cs: named before them.
+    const unit = this.scale / this.ratio;
+    const font = Math.min(13, Math.max(9, 7 * unit)) * this.ratio;
+    g.font = `${font}px system-ui, sans-serif`;
+    g.textAlign = 'right';
+    g.textBaseline = 'middle';
+    g.fillStyle = colour('--pad-label');
+    const shortEnd = Math.max(...ticks.map((t) => t.toX));
+    ticks.forEach((tick, j) => {
+      if (tick.toX === shortEnd) return;
+      g.fillText(noteName(TOP_TICK_NOTE - j), (LABEL_END - VIEW.x) * this.scale - 3 * this.ratio,
+                 (tick.row + 0.5 - VIEW.y) * this.scale);
+    });
+  }
+
+  // The pad with what is being played: a ring under the pointer or finger and a line across
+  // the pad at its row while the key is on; a dashed ring where the keys would play otherwise.
+  draw({ marker, cursor }) {
+    const g = this.canvas.getContext('2d');
+    g.drawImage(this.layer, 0, 0);
+    const at = marker || cursor;
+    if (!at) return;
+    const s = this.scale;
+    const cx = (at.x + 0.5 - VIEW.x) * s;
+    const cy = (at.y + 0.5 - VIEW.y) * s;
+    const radius = Math.min(16, Math.max(8, 4 * s / this.ratio)) * this.ratio;
+    const accent = colour('--accent');
+    g.strokeStyle = accent;
+    g.lineWidth = 2 * this.ratio;
+    if (marker) {
+      const { x, y, size } = this.geometry.pad;
+      g.globalAlpha = 0.35;
+      g.fillStyle = accent;
+      this.fill(g, x + 1, at.y, size - 2, 1);
+      g.globalAlpha = 1;
+      g.setLineDash([]);
+    } else {
+      g.setLineDash([3 * this.ratio, 3 * this.ratio]);
+    }
+    g.beginPath();
+    g.arc(cx, cy, radius, 0, 2 * Math.PI);
+    g.stroke();
+    if (marker) {
+      g.fillStyle = accent;
+      g.beginPath();
+      g.arc(cx, cy, 2.5 * this.ratio, 0, 2 * Math.PI);
+      g.fill();
+    }
+    g.setLineDash([]);
+  }
+}
+
+// Lays the stage out: the view as large as the space under the bar allows; the panels get what
+// is left, below it when the width limits the pad, beside it otherwise, and none when there is
+// too little (the pad never shrinks for them).
+export function layOut(pad, stage, bar) {
+  const width = document.documentElement.clientWidth;
+  const height = window.innerHeight - bar.getBoundingClientRect().height;
+  const size = pad.fit(width, height);
+  const below = width / VIEW.width < height / VIEW.height;
+  const left = below ? height - size.height : width - size.width;
+  const tight = left < (below ? 150 : 240);
+  stage.classList.toggle('below', below);
+  stage.classList.toggle('tight', tight);
+  // Centred across (and along, when the panels are gone), on whole CSS pixels.
+  const acrossX = below || tight ? Math.round((width - size.width) / 2) : 0;
+  const acrossY = !below || tight ? Math.round((height - size.height) / 2) : 0;
+  pad.canvas.style.marginLeft = `${acrossX}px`;
+  pad.canvas.style.marginTop = `${acrossY}px`;
+}
