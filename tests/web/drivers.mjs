@@ -26,6 +26,9 @@ const FIREFOX = process.env.FIREFOX || '/usr/bin/firefox-esr';
 const MINIBROWSER = process.env.MINIBROWSER ||
     '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser';
 
+// A page that never answers fails its scenario after this long, as WebDriver's script timeout.
+const PROTOCOL_TIMEOUT = 30_000;
+
 export const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
 async function until(what, test, ms = 10_000, every = 50) {
@@ -188,7 +191,27 @@ class PuppeteerPage extends Page {
     await this.page.goto(url);
   }
 
-  evaluate(fn, ...args) { return this.page.evaluate(fn, ...args); }
+  // puppeteer's own evaluate() runs as a user gesture (CDP's userGesture, BiDi's userActivation),
+  // which would let the page start sound before any real gesture: the tests ask without one.
+  // Values travel as JSON.
+  async evaluate(fn, ...args) {
+    const call = `async () => JSON.stringify((await (${fn})(...${JSON.stringify(args)})) ?? null)`;
+    if (this.engine === 'chromium') {
+      this.cdp ??= await this.page.createCDPSession();
+      const { result, exceptionDetails } = await this.cdp.send('Runtime.evaluate', {
+        expression: `(${call})()`, awaitPromise: true, returnByValue: true, userGesture: false,
+      });
+      if (exceptionDetails) {
+        throw new Error(exceptionDetails.exception?.description ?? exceptionDetails.text);
+      }
+      return JSON.parse(result.value);
+    }
+    const realm = this.page.mainFrame().browsingContext.defaultRealm;
+    const answer = await realm.callFunction(call, true, { userActivation: false,
+                                                          resultOwnership: 'none' });
+    if (answer.type === 'exception') throw new Error(answer.exceptionDetails.text);
+    return JSON.parse(answer.result.value);
+  }
 
   async mouse(action, at) {
     const { x, y } = whole(at);
@@ -286,6 +309,7 @@ export async function launchChromium(out) {
   const browser = await puppeteer.launch({
     executablePath: CHROMIUM,
     headless: true,
+    protocolTimeout: PROTOCOL_TIMEOUT,
     userDataDir: profile,
     defaultViewport: { width: 800, height: 600, hasTouch: true },
     args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
@@ -302,6 +326,7 @@ export async function launchFirefox(out) {
       browser: 'firefox',
       executablePath: FIREFOX,
       headless: true,
+      protocolTimeout: PROTOCOL_TIMEOUT,
       env: { ...process.env, PULSE_SERVER: pulse.server },
       // Saves go straight to the folder, unasked, as for a user who chose so.
       extraPrefsFirefox: {

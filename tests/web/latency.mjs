@@ -1,23 +1,35 @@
-// How long a tap on the pad takes to reach the output, in headless Chromium: from the pointer
-// event (its DOM timeStamp, as the page's sent() keeps it) to the output of the first sample the
-// event changed. The worklet applies an event before some block k; block k's first sample leaves
-// at AudioContext frame firstFrame + 1500 k, which getOutputTimestamp() maps onto the
-// performance clock, plus the output latency the context reports (outputLatency, or baseLatency
-// where that is not reported). Measured over 50 taps on a running page, and on the first tap of
-// fresh visits, which also waits for the audio context and the worklet to start.
+// How long a tap on the pad takes to reach the output, in headless Chromium (or, with --engine,
+// Firefox or WebKit through the same drivers as the tests): from the pointer event (its DOM
+// timeStamp, as the page's sent() keeps it) to the output of the first sample the event changed.
+// The worklet applies an event before some block k; block k's first sample is AudioContext frame
+// firstFrame + 1500 k, which the context's getOutputTimestamp() (taken right after each tap, so
+// that the audio clock cannot drift away) maps onto the performance clock. The output latency the
+// context reports (outputLatency, or baseLatency where that is not reported) is shown added on
+// top as well. Measured over 50 taps on a running page, and on the first tap of fresh visits,
+// when the sound starts.
 //
-//   node latency.mjs --web build/web --out DIR
-import path from 'node:path';
+// Which of the two figures is the time to the output depends on the engine. Chromium's
+// getOutputTimestamp() places a frame at the output already: even a tap just before a block
+// starts takes about the outputLatency it reports, so adding it counts the device's delay twice.
+// Firefox's gives the render clock (contextTime is currentTime, performanceTime is now): there
+// the outputLatency added is the output. WebKitGTK's performanceTime runs at twice the pace of
+// the performance clock and is refused.
+//
+//   node latency.mjs --web build/web --out DIR [--engine chromium|firefox|webkit]
 import fs from 'node:fs';
+import path from 'node:path';
 import { parseArgs } from 'node:util';
 
-import { launchChromium, serve, sleep, stopAll } from './drivers.mjs';
+import { launchers, serve, sleep, stopAll } from './drivers.mjs';
 import { pagePoints } from './lib.mjs';
 
 const { values: args } = parseArgs({
-  options: { web: { type: 'string' }, out: { type: 'string' } },
+  options: { web: { type: 'string' }, out: { type: 'string' },
+             engine: { type: 'string', default: 'chromium' } },
 });
-if (!args.web || !args.out) throw new Error('usage: latency.mjs --web DIR --out DIR');
+if (!args.web || !args.out || !launchers[args.engine]) {
+  throw new Error('usage: latency.mjs --web DIR --out DIR [--engine chromium|firefox|webkit]');
+}
 const out = path.resolve(args.out);
 fs.rmSync(out, { recursive: true, force: true });
 fs.mkdirSync(out, { recursive: true });
@@ -31,95 +43,100 @@ const median = (values) => {
   return s.length % 2 ? s[(s.length - 1) / 2] : (s[s.length / 2 - 1] + s[s.length / 2]) / 2;
 };
 
-// For each left press the page sent: milliseconds from the event to the time getOutputTimestamp()
-// gives its first changed frame; and the output latency the context reports, to add.
-async function pressLatencies(page) {
+// A tap, then where the output stands once the sound runs: { contextTime, performanceTime }.
+async function tap(page, at, hold) {
+  await page.mouse('down', at);
+  await sleep(hold);
+  await page.mouse('up', at);
+  await page.waitFor(() => window.tonvarel.audio().state === 'running' &&
+                           document.body.dataset.engine === 'ready');
+  const stamp = await page.evaluate(() => {
+    const { contextTime, performanceTime } = window.tonvarel.audio().getOutputTimestamp();
+    return { contextTime, performanceTime, now: performance.now() };
+  });
+  // WebKitGTK's performanceTime runs at twice the performance clock's pace.
+  if (Math.abs(stamp.now - stamp.performanceTime) > 150) {
+    throw new Error(`getOutputTimestamp() is ${(stamp.performanceTime - stamp.now).toFixed(0)} ms ` +
+                    'off the performance clock: no latency can be read from it');
+  }
+  return stamp;
+}
+
+// For each left press the page sent, with the output stamp taken after it: milliseconds from
+// the event to the output of its first changed frame.
+async function pressLatencies(page, stamps) {
   const found = await page.evaluate(async () => {
-    const t = window.tonvarel;
-    if (typeof t.sent !== 'function' || typeof t.audio !== 'function') return null;
-    const log = await t.log();
-    const audio = t.audio();
-    const stamp = audio.getOutputTimestamp();
+    const log = await window.tonvarel.log();
+    const audio = window.tonvarel.audio();
     return {
-      sent: t.sent().filter((e) => e.type === 'ldown').map((e) => e.time),
+      sent: window.tonvarel.sent().filter((e) => e.type === 'ldown').map((e) => e.time),
       blocks: log.log.filter((e) => e.type === 'ldown').map((e) => e.block),
       firstFrame: log.firstFrame,
-      sampleRate: audio.sampleRate,
-      contextTime: stamp.contextTime,
-      performanceTime: stamp.performanceTime,
+      rate: audio.sampleRate,
       outputLatency: audio.outputLatency,
       baseLatency: audio.baseLatency,
     };
   });
-  if (!found) throw new Error('the page offers no window.tonvarel.sent() or audio()');
-  if (typeof found.firstFrame !== 'number') throw new Error('the log carries no firstFrame');
-  if (found.sent.length !== found.blocks.length) {
-    throw new Error(`${found.sent.length} presses sent, ${found.blocks.length} logged`);
+  if (found.sent.length !== stamps.length || found.blocks.length !== stamps.length) {
+    throw new Error(`${stamps.length} taps, ${found.sent.length} presses sent, ` +
+                    `${found.blocks.length} logged`);
   }
   const reported = found.outputLatency > 0;
-  const at = (frame) => found.performanceTime + (frame / found.sampleRate - found.contextTime) * 1000;
   return {
-    latencies: found.sent.map((time, i) => at(found.firstFrame + BLOCK * found.blocks[i]) - time),
+    latencies: stamps.map(({ contextTime, performanceTime }, i) => {
+      const frame = found.firstFrame + BLOCK * found.blocks[i];
+      return performanceTime + (frame / found.rate - contextTime) * 1000 - found.sent[i];
+    }),
     added: { name: reported ? 'outputLatency' : 'baseLatency (no outputLatency reported)',
-             ms: (reported ? found.outputLatency : found.baseLatency ?? 0) * 1000 },
-    blockMs: (BLOCK / found.sampleRate) * 1000,
+             ms: (reported ? found.outputLatency : found.baseLatency) * 1000 },
+    blockMs: (BLOCK / found.rate) * 1000,
   };
 }
 
-async function tapPad(page, at, hold) {
-  await page.mouse('down', at);
-  await sleep(hold);
-  await page.mouse('up', at);
-}
-
-const site = await serve(path.resolve(args.web));
-const browser = await launchChromium(out);
-try {
-  const url = `${site.origin}/?lang=en`;
-  // Client pixels down the pad's middle column, through the octaves.
-  const rows = Array.from({ length: 8 }, (_, i) => [192, 80 + 30 * i]);
-  const pointsOf = (page) => pagePoints(page, rows);
-
-  const first = [];
-  for (let v = 0; v < VISITS; v++) {
-    const page = await browser.newPage();
-    await page.goto(url);
-    await page.waitFor(() => document.body.dataset.page === 'ready');
-    const [p] = await pointsOf(page);
-    await tapPad(page, p, 150);
-    await page.waitFor(() => document.body.dataset.engine === 'ready');
-    await sleep(300);
-    first.push((await pressLatencies(page)).latencies[0]);
-    await page.close();
-  }
-
+async function visit(browser, url) {
   const page = await browser.newPage();
   await page.goto(url);
   await page.waitFor(() => document.body.dataset.page === 'ready');
-  const points = await pointsOf(page);
-  await tapPad(page, points[0], 100);
-  await page.waitFor(() => document.body.dataset.engine === 'ready');
+  // Client pixels down the pad's middle column, through the octaves.
+  const points = await pagePoints(page, Array.from({ length: 8 }, (_, i) => [192, 80 + 30 * i]));
+  return { page, points };
+}
+
+const site = await serve(path.resolve(args.web));
+const browser = await launchers[args.engine](out);
+try {
+  const front = browser.serves ? await browser.serves(site.origin) : site;
+  const url = `${front.origin}/?lang=en`;
+  const first = [];
+  for (let v = 0; v < VISITS; v++) {
+    const { page, points } = await visit(browser, url);
+    const stamp = await tap(page, points[v], 150);
+    first.push((await pressLatencies(page, [stamp])).latencies[0]);
+    await page.close();
+  }
+
+  const { page, points } = await visit(browser, url);
+  const stamps = [await tap(page, points[0], 100)];  // the sound starts
   await sleep(500);
   // Spacings that are no multiple of the block, so that the taps fall all over it.
   for (let i = 0; i < TAPS; i++) {
-    await tapPad(page, points[i % points.length], 40 + (i * 17) % 50);
+    stamps.push(await tap(page, points[i % points.length], 40 + (i * 17) % 50));
     await sleep(60 + (i * 29) % 70);
   }
-  await sleep(300);
-  const { latencies, added, blockMs } = await pressLatencies(page);
-  const running = latencies.slice(1);  // the first press started the sound
+  const { latencies, added, blockMs } = await pressLatencies(page, stamps);
+  const running = latencies.slice(1);
   await page.close();
 
   const ms = (v) => `${v.toFixed(1)} ms`;
-  const blocks = (v) => `${(v / blockMs).toFixed(2)} blocks`;
   const line = (what, values) => {
-    const total = values.map((v) => v + added.ms);
-    console.log(`  ${what}: median ${ms(median(total))} (${blocks(median(total))}), ` +
-                `from ${ms(Math.min(...total))} to ${ms(Math.max(...total))}; ` +
-                `without the output latency ${ms(median(values))}`);
+    const m = median(values);
+    console.log(`  ${what}: median ${ms(m)} (${(m / blockMs).toFixed(2)} blocks), ` +
+                `${ms(Math.min(...values))} to ${ms(Math.max(...values))}; ` +
+                `with ${added.name.split(' ')[0]} added ${ms(m + added.ms)} ` +
+                `(${((m + added.ms) / blockMs).toFixed(2)} blocks)`);
   };
-  console.log(`tap to output in headless ${await browser.browser.version()}; a block is ` +
-              `${ms(blockMs)}; added: ${added.name}, ${ms(added.ms)}`);
+  console.log(`tap to output in ${args.engine}: a block is ` +
+              `${ms(blockMs)}; the context reports ${added.name} ${ms(added.ms)}`);
   line(`${running.length} taps on a running page`, running);
   line(`the first tap of ${VISITS} fresh visits`, first);
 } finally {

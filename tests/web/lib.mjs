@@ -176,20 +176,8 @@ export function compareTap(tap, stream) {
 
 // ---- Positions on the page ----
 
-// Until the page maps client pixels itself, today's page: the #pad canvas is the window's
-// 384-pixel client area, its top-left at client (0, 0). Delete once the page provides
-// window.tonvarel.clientToPage.
-function clientToPageFallback(points) {
-  const r = document.getElementById('pad').getBoundingClientRect();
-  return points.map(([x, y]) => ({ x: r.left + (x + 0.5) * r.width / 384,
-                                   y: r.top + (y + 0.5) * r.height / 384 }));
-}
-
 // Viewport positions of the centres of window client pixels [[x, y]...], asked of the page
 // (any driver's page with evaluate()).
-export async function pagePoints(page, points) {
-  if (!await page.evaluate(() => typeof window.tonvarel.clientToPage === 'function')) {
-    return page.evaluate(clientToPageFallback, points);
-  }
+export function pagePoints(page, points) {
   return page.evaluate((list) => list.map(([x, y]) => window.tonvarel.clientToPage(x, y)), points);
 }
