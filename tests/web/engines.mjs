@@ -49,6 +49,13 @@ async function command(page, id) {
   await page.click((i) => document.getElementById(i), id);
 }
 
+// After the first press: the engine has started and the context plays (Firefox takes a second
+// or two here), so that what follows is spread over the blocks as played.
+async function soundRuns(page) {
+  await page.waitFor(() => document.body.dataset.engine === 'ready' &&
+                           window.tonvarel.audio().state === 'running');
+}
+
 async function note(page, at, ms) {
   await page.mouse('down', at);
   await sleep(ms);
@@ -163,7 +170,7 @@ async function playLoadSave({ browser, origin, dir }, check) {
                                                           [140, 180]]);
   // A glide with vibrato by mouse; the same by touch.
   await page.mouse('down', a);
-  await page.waitFor(() => document.body.dataset.engine === 'ready');
+  await soundRuns(page);
   for (const p of [b, c, d]) {
     await sleep(120);
     await page.mouse('move', p);
@@ -209,7 +216,7 @@ async function resumeAfterSuspension({ browser, origin, dir }, check) {
   await open(page, `${origin}/?lang=en&tap=20`);
   const [p, q] = await pagePoints(page, [[150, 160], [200, 140]]);
   await page.mouse('down', p);
-  await page.waitFor(() => document.body.dataset.engine === 'ready');
+  await soundRuns(page);
   await sleep(200);
   await page.mouse('up', p);
   await sleep(100);
@@ -256,7 +263,7 @@ async function offline({ browser, origin, dir, stopServer }, check) {
   await open(page, url);
   const [p] = await pagePoints(page, [[120, 150]]);
   await page.mouse('down', p);
-  await page.waitFor(() => document.body.dataset.engine === 'ready');
+  await soundRuns(page);
   await sleep(200);
   await page.mouse('up', p);
   await sleep(80);
