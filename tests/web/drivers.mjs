@@ -503,8 +503,10 @@ class WebDriverBrowser {
     this.serves = hookingProxy;  // the pages reach the static server through the hooks
   }
 
-  // MiniBrowser has one window: a new page is a new document in it.
+  // MiniBrowser has one window: a new page is a new document in it, with no button or finger
+  // left down by the page before.
   async newPage() {
+    await this.driver.send('DELETE', '/actions');
     await this.driver.send('POST', '/url', { url: 'about:blank' });
     return new WebDriverPage(this.driver);
   }

@@ -62,11 +62,6 @@ async function note(page, at, ms) {
   await page.mouse('up', at);
 }
 
-const hint = (page) => page.evaluate(() => {
-  const h = document.getElementById('hint');
-  return { shown: h.checkVisibility(), reason: h.dataset.reason };
-});
-
 // The worklet's output from block 0 on, as the 16-bit values it was made of.
 async function tapped(page) {
   const base64 = await page.evaluate(async () => {
@@ -126,7 +121,10 @@ async function checkProblems(check, page, when) {
 async function firstVisit({ browser, origin, dir }, check) {
   const page = await browser.newPage();
   await open(page, `${origin}/?lang=en`);
-  const said = await hint(page);
+  const said = await page.evaluate(() => {
+    const h = document.getElementById('hint');
+    return { shown: h.checkVisibility(), reason: h.dataset.reason };
+  });
   check(said.shown && said.reason === 'start',
         `the hint is ${said.shown ? `"${said.reason}"` : 'hidden'}, not that sound starts with a gesture`);
   // The pad's border, one black client pixel wide, white inside, wherever the pad is seen: in
@@ -257,7 +255,10 @@ async function offline({ browser, origin, dir, stopServer }, check) {
   // The first visit installs the worker; it controls the page from the next load on, or at
   // once if it claims its clients.
   if (!await controlled()) await open(page, url);
-  if (!check(await controlled(), 'no service worker controls the page')) return;
+  if (!check(await controlled(), 'no service worker controls the page')) {
+    await page.close();
+    return {};
+  }
   await stopServer();
   check(await fetch(origin).then(() => false, () => true), 'the static server still answers');
   await open(page, url);
