@@ -122,7 +122,8 @@ test-wasm: wasm
 test-web: web native deps-web-test
 	@status=0; \
 	node tests/web/run.mjs --web $(WEB) --render $(RENDER) --out $(BUILD)/web-test || status=1; \
-	node tests/web/engines.mjs --web $(WEB) --render $(RENDER) --out $(BUILD)/web-engines || status=1; \
+	node tests/web/engines.mjs --web $(WEB) --render $(RENDER) \
+	  --out $(BUILD)/web-engines || status=1; \
 	exit $$status
 
 test: test-native test-sanitizers test-reference test-win32 test-e2e test-wasm test-web test-dist

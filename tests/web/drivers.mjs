@@ -145,7 +145,8 @@ async function startPulse() {
 
 // An X display of its own, on whatever number the server finds free.
 async function startXvfb() {
-  const child = start('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x1024x24', '-nolisten', 'tcp'],
+  const child = start('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x1024x24',
+                              '-nolisten', 'tcp'],
                       { stdio: ['ignore', 'ignore', 'ignore', 'pipe'] });
   const display = await new Promise((resolve, reject) => {
     let seen = '';
@@ -177,7 +178,9 @@ class PuppeteerPage extends Page {
     this.downloads = downloads;
     this.seen = [];
     page.on('console', (m) => {
-      if (m.type() === 'error' || m.type() === 'warn') this.seen.push(`console ${m.type()}: ${m.text()}`);
+      if (m.type() === 'error' || m.type() === 'warn') {
+        this.seen.push(`console ${m.type()}: ${m.text()}`);
+      }
     });
     page.on('pageerror', (e) => this.seen.push(`page error: ${e.message}`));
     page.on('requestfailed', (r) => this.seen.push(`request failed: ${r.url()}`));
@@ -357,7 +360,9 @@ class WebDriver {
       body: body === undefined ? undefined : JSON.stringify(body),
     });
     const { value } = await response.json();
-    if (value && value.error) throw new Error(`WebDriver ${method} ${route}: ${value.error}: ${value.message}`);
+    if (value && value.error) {
+      throw new Error(`WebDriver ${method} ${route}: ${value.error}: ${value.message}`);
+    }
     return value;
   }
 }
@@ -371,19 +376,28 @@ class WebDriver {
 // itself writes are not seen.
 const HOOKS = `<script>(() => {
   const seen = window.__harness = { problems: [], downloads: [] };
+  const note = (what) => seen.problems.push(what);
   for (const level of ['error', 'warn']) {
     const write = console[level];
-    console[level] = (...a) => { seen.problems.push('console ' + level + ': ' + a.join(' ')); write.apply(console, a); };
+    console[level] = (...a) => {
+      note('console ' + level + ': ' + a.join(' '));
+      write.apply(console, a);
+    };
   }
-  addEventListener('error', (e) => seen.problems.push(e.target === window ? 'page error: ' + e.message
+  addEventListener('error', (e) => note(e.target === window ? 'page error: ' + e.message
       : 'failed to load: ' + (e.target.src || e.target.href)), true);
-  addEventListener('unhandledrejection', (e) => seen.problems.push('unhandled rejection: ' + e.reason));
+  addEventListener('unhandledrejection', (e) => note('unhandled rejection: ' + e.reason));
   const blobs = new Map();
   const createObjectURL = URL.createObjectURL;
-  URL.createObjectURL = (blob) => { const url = createObjectURL.call(URL, blob); blobs.set(url, blob); return url; };
+  URL.createObjectURL = (blob) => {
+    const url = createObjectURL.call(URL, blob);
+    blobs.set(url, blob);
+    return url;
+  };
   const click = HTMLAnchorElement.prototype.click;
   HTMLAnchorElement.prototype.click = function () {
-    if (this.download && blobs.has(this.href)) seen.downloads.push({ name: this.download, blob: blobs.get(this.href) });
+    const blob = this.download && blobs.get(this.href);
+    if (blob) seen.downloads.push({ name: this.download, blob });
     return click.call(this);
   };
 })();</script>`;
@@ -442,7 +456,8 @@ class WebDriverPage extends Page {
   // One action list per call; WebDriver keeps the pressed buttons between calls.
   async mouse(action, at) {
     const move = { type: 'pointerMove', ...whole(at), duration: 0 };
-    const press = { down: [{ type: 'pointerDown', button: 0 }], up: [{ type: 'pointerUp', button: 0 }] };
+    const press = { down: [{ type: 'pointerDown', button: 0 }],
+                    up: [{ type: 'pointerUp', button: 0 }] };
     await this.driver.send('POST', '/actions', { actions: [{
       type: 'pointer', id: 'mouse', parameters: { pointerType: 'mouse' },
       actions: [move, ...(press[action] || [])],

@@ -20,7 +20,8 @@ const { values: args } = parseArgs({
 });
 for (const name of ['web', 'render', 'out']) {
   if (!args[name]) {
-    throw new Error(`usage: engines.mjs --web DIR --render PATH --out DIR [--engines LIST] (no --${name})`);
+    throw new Error('usage: engines.mjs --web DIR --render PATH --out DIR [--engines LIST] ' +
+                    `(no --${name})`);
   }
 }
 const web = path.resolve(args.web);
@@ -28,7 +29,9 @@ const render = path.resolve(args.render);
 const out = path.resolve(args.out);
 const engines = args.engines.split(',');
 for (const engine of engines) {
-  if (!launchers[engine]) throw new Error(`unknown engine ${engine}; known: ${Object.keys(launchers)}`);
+  if (!launchers[engine]) {
+    throw new Error(`unknown engine ${engine}; known: ${Object.keys(launchers)}`);
+  }
 }
 fs.rmSync(out, { recursive: true, force: true });
 
@@ -44,7 +47,8 @@ async function open(page, url) {
 // A command's one element; in a menu popup that is not shown, its menu's title opens it first.
 async function command(page, id) {
   if (!await page.evaluate((i) => document.getElementById(i).checkVisibility(), id)) {
-    await page.click((i) => document.getElementById(i).closest('.menu').querySelector('.title'), id);
+    await page.click((i) => document.getElementById(i).closest('.menu').querySelector('.title'),
+                     id);
   }
   await page.click((i) => document.getElementById(i), id);
 }
@@ -126,7 +130,8 @@ async function firstVisit({ browser, origin, dir }, check) {
     return { shown: h.checkVisibility(), reason: h.dataset.reason };
   });
   check(said.shown && said.reason === 'start',
-        `the hint is ${said.shown ? `"${said.reason}"` : 'hidden'}, not that sound starts with a gesture`);
+        `the hint is ${said.shown ? `"${said.reason}"` : 'hidden'}, ` +
+        'not that sound starts with a gesture');
   // The pad's border, one black client pixel wide, white inside, wherever the pad is seen: in
   // the viewport, not under the notice (which lies over the pad when there is no room beside).
   const ring = [];

@@ -56,8 +56,9 @@ async function tap(page, at, hold) {
   });
   // WebKitGTK's performanceTime runs at twice the performance clock's pace.
   if (Math.abs(stamp.now - stamp.performanceTime) > 150) {
-    throw new Error(`getOutputTimestamp() is ${(stamp.performanceTime - stamp.now).toFixed(0)} ms ` +
-                    'off the performance clock: no latency can be read from it');
+    const off = (stamp.performanceTime - stamp.now).toFixed(0);
+    throw new Error(`getOutputTimestamp() is ${off} ms off the performance clock: ` +
+                    'no latency can be read from it');
   }
   return stamp;
 }

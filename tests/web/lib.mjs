@@ -127,7 +127,7 @@ export function logScript(log, { files = {}, saves = [] } = {}) {
     block = e.block;
     switch (e.type) {
       case 'load':
-        if (!files[e.name]) throw new Error(`the log loads ${e.name}, a file the test did not give`);
+        if (!files[e.name]) throw new Error(`the log loads ${e.name}, a file not given`);
         lines.push(`load ${files[e.name]}`);
         break;
       case 'save':
@@ -150,7 +150,8 @@ export function logScript(log, { files = {}, saves = [] } = {}) {
 export function renderLog(render, log, dir, files = {}) {
   fs.mkdirSync(dir, { recursive: true });
   const count = log.log.filter((e) => e.type === 'save').length;
-  const saves = Array.from({ length: count }, (_, i) => path.join(dir, `expected-take-${i + 1}.wav`));
+  const saves = Array.from({ length: count },
+                           (_, i) => path.join(dir, `expected-take-${i + 1}.wav`));
   const script = path.join(dir, 'performance.txt');
   const streamPath = path.join(dir, 'expected-stream.wav');
   fs.writeFileSync(script, logScript(log, { files, saves }));
