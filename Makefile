@@ -41,8 +41,9 @@ deps-e2e:
 	@scripts/install-deps.sh e2e
 deps-web:
 	@scripts/install-deps.sh web
-# puppeteer-core, at the version pinned in the lock file.
+# Firefox, WebKitGTK and what they run in; puppeteer-core, at the version pinned in the lock file.
 deps-web-test: deps-web
+	@scripts/install-deps.sh web-test
 	@scripts/install-deps.sh --npm
 
 native: deps-native
@@ -114,18 +115,26 @@ test-dist: dist native deps-e2e
 	@tests/e2e/run.sh $(BUILD)/dist-check/tonvarel.exe $(RENDER) --only 1-start --reuse-prefix
 	@scripts/check-reproducible.sh
 
-# The reference corpus against the WebAssembly renderer, and the page in headless Chromium.
+# The reference corpus against the WebAssembly renderer; the page in headless Chromium, then in
+# all three browser engines (Chromium, Firefox, WebKit). Both suites run, whichever fails.
 test-wasm: wasm
 	@python3 tests/reference/compare.py --render $(WASM)/tonvarel-render
 test-web: web native deps-web-test
-	@node tests/web/run.mjs --web $(WEB) --render $(RENDER) --out $(BUILD)/web-test
+	@status=0; \
+	node tests/web/run.mjs --web $(WEB) --render $(RENDER) --out $(BUILD)/web-test || status=1; \
+	node tests/web/engines.mjs --web $(WEB) --render $(RENDER) \
+	  --out $(BUILD)/web-engines || status=1; \
+	exit $$status
 
 test: test-native test-sanitizers test-reference test-win32 test-e2e test-wasm test-web test-dist
 
-bench: native wasm
+# The engine, the WAV code, the block in WebAssembly against native, and in headless Chromium
+# the time from a tap on the pad to its first sample leaving the output.
+bench: native wasm deps-web-test
 	@$(NATIVE)/bench/bench_engine
 	@$(NATIVE)/bench/bench_wavfile
 	@scripts/bench-wasm.sh $(NATIVE)/bench/bench_render_block $(WASM)/bench/bench_render_block.js
+	@node tests/web/latency.mjs --web $(WEB) --out $(BUILD)/web-latency
 
 # The WAV import under libFuzzer (clang, ASan+UBSan) for FUZZ_SECONDS, from generated seeds.
 fuzz: deps-native

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that Tonvarel's builds and tests need.
 #
-#   scripts/install-deps.sh [native] [win32] [e2e] [web]  (no argument: all four groups)
+#   scripts/install-deps.sh [native] [win32] [e2e] [web] [web-test]  (no argument: all groups)
 #   scripts/install-deps.sh --npm                          (the browser tests' npm packages)
 #
-#   native  host build, unit tests, sanitizers, fuzzing, benchmarks, formatting
-#   win32   MinGW cross build and Wine to run its tests
-#   e2e     X server, input driving and Japanese font/locale for the end-to-end tests
-#   web     Emscripten for the WebAssembly builds, Node and npm, Chromium for the browser tests
+#   native    host build, unit tests, sanitizers, fuzzing, benchmarks, formatting
+#   win32     MinGW cross build and Wine to run its tests
+#   e2e       X server, input driving and Japanese font/locale for the end-to-end tests
+#   web       Emscripten for the WebAssembly builds, Node and npm, Chromium for the browser tests
+#   web-test  the other browser engines: Firefox ESR (with a PulseAudio null sink to play into),
+#             WebKitGTK's WebDriver and test browser (in an X server of its own)
 #
 # --npm installs tests/web's packages exactly as its lock file pins them (npm ci), once.
 #
@@ -21,12 +23,13 @@ native=(cmake g++ clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev googlete
 win32=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64)
 e2e=(xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic locales openbox wmctrl)
 web=(emscripten nodejs chromium)
+web_test=(firefox-esr pulseaudio webkit2gtk-driver xvfb)
 # Debian's npm, unless a node that carries its own npm is already installed (such a nodejs
 # package conflicts with Debian's npm).
 command -v npm >/dev/null || web+=(npm)
 
 usage() {
-  echo "usage: $0 [native] [win32] [e2e] [web] | --npm" >&2
+  echo "usage: $0 [native] [win32] [e2e] [web] [web-test] | --npm" >&2
   exit 2
 }
 
@@ -45,7 +48,7 @@ if [[ "${1:-}" == --npm ]]; then
 fi
 
 groups=("$@")
-[[ ${#groups[@]} -eq 0 ]] && groups=(native win32 e2e web)
+[[ ${#groups[@]} -eq 0 ]] && groups=(native win32 e2e web web-test)
 
 wanted=()
 want_locale=0
@@ -55,6 +58,7 @@ for group in "${groups[@]}"; do
     win32) wanted+=("${win32[@]}") ;;
     e2e) wanted+=("${e2e[@]}") want_locale=1 ;;
     web) wanted+=("${web[@]}") ;;
+    web-test) wanted+=("${web_test[@]}") ;;
     -h | --help) usage ;;
     *)
       echo "$0: unknown group '$group'" >&2

@@ -1,6 +1,8 @@
 // Helpers of the browser tests: the window's pad pixels derived afresh, a PNG reader for
-// screenshots, and WAV files to load.
+// screenshots, WAV files to load, and the worklet's log replayed by the native renderer.
+import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
+import path from 'node:path';
 import zlib from 'node:zlib';
 
 // The lines the window paints black, as client rectangles [x, y, w, h] one pixel thick: the border
@@ -102,4 +104,81 @@ export function writeWav(file, { channels, rate, bits, data }) {
   header.write('data', 36, 'latin1');
   header.writeUInt32LE(data.length, 40);
   fs.writeFileSync(file, Buffer.concat([header, data]));
+}
+
+// A 44,100 Hz, 16-bit mono file, a one-cycle saw of 100 frames: it loads without a message box.
+export function mono44100s16() {
+  const frames = 100;
+  const data = Buffer.alloc(frames * 2);
+  for (let i = 0; i < frames; i++) data.writeInt16LE(Math.round(-20000 + 400 * i), 2 * i);
+  return { channels: 1, rate: 44100, bits: 16, data };
+}
+
+// ---- The worklet's log replayed by the native renderer ----
+
+// The log as a tonvarel-render script. `files` maps each loaded name to a path; each save
+// writes to the next of `saves`.
+export function logScript(log, { files = {}, saves = [] } = {}) {
+  const lines = [];
+  let block = 0;
+  let saved = 0;
+  for (const e of log.log) {
+    if (e.block > block) lines.push(`render ${e.block - block}`);
+    block = e.block;
+    switch (e.type) {
+      case 'load':
+        if (!files[e.name]) throw new Error(`the log loads ${e.name}, a file not given`);
+        lines.push(`load ${files[e.name]}`);
+        break;
+      case 'save':
+        if (saved === saves.length) throw new Error('the log saves more takes than expected');
+        lines.push(`save ${saves[saved++]}`);
+        break;
+      case 'snap': lines.push(`snap ${e.on ? 'on' : 'off'}`); break;
+      case 'builtin': lines.push('default'); break;
+      case 'play': case 'stop':
+        throw new Error('a played take is mixed into the output: the log cannot be replayed');
+      default: lines.push(`${e.type} ${e.x} ${e.y}`);
+    }
+  }
+  lines.push(`render ${log.blocks - block}`);
+  return lines.join('\n') + '\n';
+}
+
+// Renders the log in `dir`: the stream it should have played, the takes it saved and the
+// message boxes it showed (one line each), or the renderer's refusal.
+export function renderLog(render, log, dir, files = {}) {
+  fs.mkdirSync(dir, { recursive: true });
+  const count = log.log.filter((e) => e.type === 'save').length;
+  const saves = Array.from({ length: count },
+                           (_, i) => path.join(dir, `expected-take-${i + 1}.wav`));
+  const script = path.join(dir, 'performance.txt');
+  const streamPath = path.join(dir, 'expected-stream.wav');
+  fs.writeFileSync(script, logScript(log, { files, saves }));
+  const run = spawnSync(render, [script, '--out', streamPath], { encoding: 'utf8' });
+  if (run.status !== 0) return { error: `tonvarel-render refused ${script}: ${run.stderr}` };
+  return {
+    stream: fs.readFileSync(streamPath),
+    saves: saves.map((file) => fs.readFileSync(file)),
+    messages: run.stderr.split('\n').filter(Boolean),
+  };
+}
+
+// The first frame where the tapped sound (16-bit integers) and the rendered stream differ
+// within their common length, or -1; and that length.
+export function compareTap(tap, stream) {
+  const frames = Math.min(tap.left.length, (stream.length - 44) / 4);
+  for (let i = 0; i < frames; i++) {
+    if (tap.left[i] !== stream.readInt16LE(44 + 4 * i) ||
+        tap.right[i] !== stream.readInt16LE(46 + 4 * i)) return { frames, mismatch: i };
+  }
+  return { frames, mismatch: -1 };
+}
+
+// ---- Positions on the page ----
+
+// Viewport positions of the centres of window client pixels [[x, y]...], asked of the page
+// (any driver's page with evaluate()).
+export function pagePoints(page, points) {
+  return page.evaluate((list) => list.map(([x, y]) => window.tonvarel.clientToPage(x, y)), points);
 }

@@ -1,0 +1,353 @@
+// The browser edition in the three browser engines (Chromium, Firefox, WebKit), driven through one
+// small driver layer (drivers.mjs) as a person would: a first visit, a performance by mouse and
+// touch with a load and a save, sound resuming after the browser suspended it, and the page
+// offline from its service worker. The sound tapped in the page and the saved takes are compared
+// with what the native tonvarel-render makes of the worklet's own event log.
+//
+//   node engines.mjs --web build/web --render build/native/tools/tonvarel-render --out DIR
+//                    [--engines chromium,firefox,webkit]
+import fs from 'node:fs';
+import path from 'node:path';
+import { performance } from 'node:perf_hooks';
+import { parseArgs } from 'node:util';
+
+import { launchers, serve, sleep, stopAll } from './drivers.mjs';
+import { compareTap, mono44100s16, pagePoints, readPng, renderLog, writeWav } from './lib.mjs';
+
+const { values: args } = parseArgs({
+  options: { web: { type: 'string' }, render: { type: 'string' }, out: { type: 'string' },
+             engines: { type: 'string', default: 'chromium,firefox,webkit' } },
+});
+for (const name of ['web', 'render', 'out']) {
+  if (!args[name]) {
+    throw new Error('usage: engines.mjs --web DIR --render PATH --out DIR [--engines LIST] ' +
+                    `(no --${name})`);
+  }
+}
+const web = path.resolve(args.web);
+const render = path.resolve(args.render);
+const out = path.resolve(args.out);
+const engines = args.engines.split(',');
+for (const engine of engines) {
+  if (!launchers[engine]) {
+    throw new Error(`unknown engine ${engine}; known: ${Object.keys(launchers)}`);
+  }
+}
+fs.rmSync(out, { recursive: true, force: true });
+
+const BLOCK = 1500;
+
+// ---- The page, through the contract only ----
+
+async function open(page, url) {
+  await page.goto(url);
+  await page.waitFor(() => document.body.dataset.page === 'ready');
+}
+
+// A command's one element; in a menu popup that is not shown, its menu's title opens it first.
+async function command(page, id) {
+  if (!await page.evaluate((i) => document.getElementById(i).checkVisibility(), id)) {
+    await page.click((i) => document.getElementById(i).closest('.menu').querySelector('.title'),
+                     id);
+  }
+  await page.click((i) => document.getElementById(i), id);
+}
+
+// After the first press: the engine has started and the context plays (Firefox takes a second
+// or two here), so that what follows is spread over the blocks as played.
+async function soundRuns(page) {
+  await page.waitFor(() => document.body.dataset.engine === 'ready' &&
+                           window.tonvarel.audio().state === 'running');
+}
+
+async function note(page, at, ms) {
+  await page.mouse('down', at);
+  await sleep(ms);
+  await page.mouse('up', at);
+}
+
+// The worklet's output from block 0 on, as the 16-bit values it was made of.
+async function tapped(page) {
+  const base64 = await page.evaluate(async () => {
+    const { left, right } = await window.tonvarel.tap();
+    const ints = new Int16Array(2 * left.length);
+    for (let i = 0; i < left.length; i++) {
+      ints[2 * i] = Math.round(left[i] * 32768);
+      ints[2 * i + 1] = Math.round(right[i] * 32768);
+    }
+    const bytes = new Uint8Array(ints.buffer);
+    let text = '';
+    for (let k = 0; k < bytes.length; k += 0x8000) {
+      text += String.fromCharCode(...bytes.subarray(k, k + 0x8000));
+    }
+    return btoa(text);
+  });
+  const bytes = Buffer.from(base64, 'base64');
+  const frames = bytes.length / 4;
+  const tap = { left: new Int16Array(frames), right: new Int16Array(frames) };
+  for (let i = 0; i < frames; i++) {
+    tap.left[i] = bytes.readInt16LE(4 * i);
+    tap.right[i] = bytes.readInt16LE(4 * i + 2);
+  }
+  return tap;
+}
+
+// The log, the tap and the downloads against the renderer's replay of the log.
+async function compareWithRenderer(check, page, dir, { files = {}, downloads = [] } = {}) {
+  const log = await page.evaluate(() => window.tonvarel.log());
+  const tap = await tapped(page);
+  const expected = renderLog(render, log, dir, files);
+  if (!check(!expected.error, expected.error)) return null;
+  check(log.complete, 'the worklet stopped logging');
+  const { frames, mismatch } = compareTap(tap, expected.stream);
+  const last = log.log.length > 0 ? log.log.at(-1).block * BLOCK : 0;
+  check(frames > last, `the tap holds ${frames} frames; the events reach frame ${last}`);
+  check(mismatch < 0, `the sound differs from tonvarel-render's at frame ${mismatch}`);
+  check(downloads.length === expected.saves.length,
+        `${downloads.length} downloads for ${expected.saves.length} saves in the log`);
+  for (const [i, { name, bytes }] of downloads.entries()) {
+    check(bytes.equals(expected.saves[i] ?? Buffer.alloc(0)),
+          `the download ${name} (${bytes.length} bytes) is not the renderer's save`);
+  }
+  return { log, tap };
+}
+
+const sounds = (tap, from) => tap.left.subarray(from).some((v) => v !== 0);
+
+// Console errors and warnings, page errors and failed requests: none is allowed.
+async function checkProblems(check, page, when) {
+  const seen = await page.problems();
+  check(seen.length === 0, `${when}: ${seen.join('; ')}`);
+}
+
+// ---- Scenarios: each gets (ctx, check) and returns nothing, or { note } or { skip } ----
+
+async function firstVisit({ browser, origin, dir }, check) {
+  const page = await browser.newPage();
+  await open(page, `${origin}/?lang=en`);
+  const said = await page.evaluate(() => {
+    const h = document.getElementById('hint');
+    return { shown: h.checkVisibility(), reason: h.dataset.reason };
+  });
+  check(said.shown && said.reason === 'start',
+        `the hint is ${said.shown ? `"${said.reason}"` : 'hidden'}, ` +
+        'not that sound starts with a gesture');
+  // The pad's border, one black client pixel wide, white inside, wherever the pad is seen: in
+  // the viewport, not under the notice (which lies over the pad when there is no room beside).
+  const ring = [];
+  for (let i = 64; i < 320; i++) ring.push([i, 64], [i, 319], [64, i], [319, i]);
+  const inside = ring.map(([x, y]) => [x + (x === 64) - (x === 319), y + (y === 64) - (y === 319)]);
+  const points = await page.evaluate((list) => {
+    const notice = document.getElementById('hint').getBoundingClientRect();
+    const under = (p) => p.x >= notice.left && p.x < notice.right && p.y >= notice.top &&
+                         p.y < notice.bottom;
+    return list.map(([x, y]) => {
+      const p = window.tonvarel.clientToPage(x, y);
+      return { ...p, onTop: !under(p) && document.elementFromPoint(p.x, p.y)?.id === 'pad' };
+    });
+  }, [...ring, ...inside]);
+  const scale = await page.evaluate(() => window.devicePixelRatio);
+  const file = path.join(dir, 'first-visit.png');
+  await page.screenshot(file);
+  const shot = readPng(fs.readFileSync(file));
+  const seen = points.filter((p) => p.onTop).length;
+  const wrong = points.filter(({ x, y, onTop }, i) => {
+    const v = shot.gray(Math.floor(x * scale), Math.floor(y * scale));
+    return onTop && (i < ring.length ? v > 64 : v < 192);
+  }).length;
+  check(seen > points.length / 2, `the pad is on top at only ${seen} of ${points.length} points`);
+  check(wrong === 0, `${wrong} pixels of the pad's border or just inside it are wrong`);
+  await checkProblems(check, page, 'the first visit');
+  await page.close();
+}
+
+async function playLoadSave({ browser, origin, dir }, check) {
+  const page = await browser.newPage();
+  await open(page, `${origin}/?lang=en&tap=20`);
+  await page.evaluate(() => {
+    window.pointerTypes = [];
+    document.addEventListener('pointerdown', (e) => window.pointerTypes.push(e.pointerType), true);
+  });
+  const [a, b, c, d, t1, t2, n] = await pagePoints(page, [[100, 192], [100, 160], [160, 128],
+                                                          [250, 128], [120, 171], [120, 150],
+                                                          [140, 180]]);
+  // A glide with vibrato by mouse; the same by touch.
+  await page.mouse('down', a);
+  await soundRuns(page);
+  for (const p of [b, c, d]) {
+    await sleep(120);
+    await page.mouse('move', p);
+  }
+  await sleep(150);
+  await page.mouse('up', d);
+  await sleep(100);
+  await page.touch('start', t1);
+  await sleep(150);
+  await page.touch('move', t2);
+  await sleep(150);
+  await page.touch('end', t2);
+  await sleep(100);
+  // A file as the tone table, a note with it, the take saved.
+  const wav = path.join(dir, 'saw.wav');
+  writeWav(wav, mono44100s16());
+  await page.loadFile(wav, () => command(page, 'cmd-load'));
+  await page.waitFor(async () => (await window.tonvarel.log()).log.some((e) => e.type === 'load'));
+  await note(page, n, 150);
+  await sleep(80);
+  await command(page, 'cmd-save');
+  const download = await page.nextDownload();
+  await sleep(100);
+
+  const types = await page.evaluate(() => window.pointerTypes);
+  const result = await compareWithRenderer(check, page, dir, { files: { 'saw.wav': wav },
+                                                              downloads: [download] });
+  await checkProblems(check, page, 'the performance');
+  await page.close();
+  if (!result) return {};
+  const downs = result.log.log.filter((e) => e.type === 'ldown');
+  check(downs.length === 3, `${downs.length} notes logged, not 3`);
+  check(downs[0] && downs[0].x === 100 && downs[0].y === 192,
+        `the first note is at (${downs[0]?.x}, ${downs[0]?.y}), not at client (100, 192)`);
+  check(['move', 'lup', 'load', 'save'].every((k) => result.log.log.some((e) => e.type === k)),
+        `the log lacks some event kinds: ${[...new Set(result.log.log.map((e) => e.type))]}`);
+  const touch = types[1] === 'touch';
+  return { note: touch ? '' : `touch actions arrive as ${types[1]} pointer events: not touch` };
+}
+
+async function resumeAfterSuspension({ browser, origin, dir }, check) {
+  const page = await browser.newPage();
+  await open(page, `${origin}/?lang=en&tap=20`);
+  const [p, q] = await pagePoints(page, [[150, 160], [200, 140]]);
+  await page.mouse('down', p);
+  await soundRuns(page);
+  await sleep(200);
+  await page.mouse('up', p);
+  await sleep(100);
+  await page.evaluate(() => window.tonvarel.audio().suspend());
+  await page.waitFor(() => {
+    const h = document.getElementById('hint');
+    return h.dataset.reason === 'suspended' && h.checkVisibility();
+  });
+  // The note is held until the sound runs again: Firefox takes about 2 s to resume here, and a
+  // note released before that is over before it was heard.
+  const pressed = performance.now();
+  await page.mouse('down', q);
+  await page.waitFor(() => window.tonvarel.audio().state === 'running');
+  const resumed = performance.now() - pressed;
+  await sleep(300);
+  await page.mouse('up', q);
+  await page.waitFor(() => !document.getElementById('hint').checkVisibility());
+  await sleep(100);
+  const result = await compareWithRenderer(check, page, dir);
+  await checkProblems(check, page, 'the resumed page');
+  await page.close();
+  if (!result) return {};
+  const downs = result.log.log.filter((e) => e.type === 'ldown');
+  check(downs.length === 2 && sounds(result.tap, downs[1].block * BLOCK),
+        'no sound after the pad was pressed again');
+  return { note: `running ${(resumed / 1000).toFixed(2)} s after the press` };
+}
+
+async function offline({ browser, origin, dir, stopServer }, check) {
+  if (!fs.existsSync(path.join(web, 'sw.js'))) return { skip: `${args.web} has no sw.js` };
+  const page = await browser.newPage();
+  const url = `${origin}/?lang=en&tap=10`;
+  await open(page, url);
+  const controlled = () => page.evaluate(() => Promise.race([
+    navigator.serviceWorker.ready.then(() => !!navigator.serviceWorker.controller),
+    new Promise((resolve) => setTimeout(() => resolve(false), 10_000)),
+  ]));
+  // The first visit installs the worker; it controls the page from the next load on, or at
+  // once if it claims its clients.
+  if (!await controlled()) await open(page, url);
+  if (!check(await controlled(), 'no service worker controls the page')) {
+    await page.close();
+    return {};
+  }
+  await stopServer();
+  check(await fetch(origin).then(() => false, () => true), 'the static server still answers');
+  await open(page, url);
+  const [p] = await pagePoints(page, [[120, 150]]);
+  await page.mouse('down', p);
+  await soundRuns(page);
+  await sleep(200);
+  await page.mouse('up', p);
+  await sleep(80);
+  await command(page, 'cmd-save');
+  const download = await page.nextDownload();
+  await sleep(100);
+  const result = await compareWithRenderer(check, page, dir, { downloads: [download] });
+  await checkProblems(check, page, 'the page offline');
+  await page.close();
+  if (result) check(sounds(result.tap, 0), 'the page offline played nothing');
+}
+
+const scenarios = [
+  ['first visit', firstVisit],
+  ['mouse and touch, load, save', playLoadSave],
+  ['resume after suspension', resumeAfterSuspension],
+  ['offline', offline],
+];
+
+// ---- Run ----
+
+const started = performance.now();
+const counts = { passed: 0, failed: 0, skipped: 0 };
+const seconds = (t) => `${((performance.now() - t) / 1000).toFixed(1)} s`;
+
+async function runEngine(engine) {
+  const dir = path.join(out, engine);
+  fs.mkdirSync(dir, { recursive: true });
+  const t = performance.now();
+  const site = await serve(web);
+  let browser = null;
+  let front = site;
+  try {
+    browser = await launchers[engine](dir);
+    if (browser.serves) front = await browser.serves(site.origin);
+    const stopServer = () => Promise.all([front.stop(), site.stop()]);
+    console.log(`${engine}: started in ${seconds(t)}`);
+    for (const [name, scenario] of scenarios) {
+      const failures = [];
+      const check = (ok, what) => {
+        if (!ok) failures.push(what);
+        return ok;
+      };
+      const ts = performance.now();
+      const scenarioDir = path.join(dir, name.replace(/\W+/g, '-'));
+      fs.mkdirSync(scenarioDir, { recursive: true });
+      let result = {};
+      try {
+        result = (await scenario({ browser, origin: front.origin, dir: scenarioDir,
+                                   stopServer }, check)) ?? {};
+      } catch (error) {
+        failures.push(error.message.split('\n')[0]);
+      }
+      const label = `${engine.padEnd(8)} ${name}`;
+      if (result.skip && failures.length === 0) {
+        counts.skipped++;
+        console.log(`SKIP ${label}: ${result.skip}`);
+      } else if (failures.length === 0) {
+        counts.passed++;
+        console.log(`ok   ${label} (${seconds(ts)})${result.note ? `; ${result.note}` : ''}`);
+      } else {
+        counts.failed++;
+        console.log(`FAIL ${label} (${seconds(ts)})`);
+        for (const f of failures) console.log(`       ${f}`);
+      }
+    }
+  } catch (error) {
+    counts.failed++;
+    console.log(`FAIL ${engine.padEnd(8)} could not be driven: ${error.message.split('\n')[0]}`);
+  } finally {
+    await browser?.close().catch(() => {});
+    await Promise.all([front.stop(), site.stop()]);
+  }
+  console.log(`${engine}: ${seconds(t)}`);
+}
+
+for (const engine of engines) await runEngine(engine);
+stopAll();
+console.log(`browser engines: ${counts.passed} passed, ${counts.failed} failed` +
+            `${counts.skipped ? `, ${counts.skipped} skipped` : ''} in ${seconds(started)}`);
+process.exit(counts.failed === 0 ? 0 : 1);
