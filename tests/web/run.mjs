@@ -12,7 +12,7 @@ import { parseArgs } from 'node:util';
 
 import puppeteer from 'puppeteer-core';
 
-import { padDrawing, readPng, stereo22050u8, writeWav } from './lib.mjs';
+import { compareTap, logScript, padDrawing, readPng, stereo22050u8, writeWav } from './lib.mjs';
 
 // --only WORD runs the scenarios whose names hold WORD. --docs DIR also writes the README's
 // pictures (web-phone.png, web-desktop.png) there; they are always left in --out.
@@ -106,29 +106,11 @@ async function soundOf(page) {
   return { log, tap };
 }
 
-// Loads name the files in `files`; saves write `saves` in turn.
-function scriptOf(log, { files = {}, saves = [] } = {}) {
-  const lines = [];
-  let saved = 0;
-  let block = 0;
-  for (const e of log.log) {
-    if (e.block > block) lines.push(`render ${e.block - block}`);
-    block = e.block;
-    if (e.type === 'load') lines.push(`load ${files[e.name]}`);
-    else if (e.type === 'save') lines.push(`save ${saves[saved++]}`);
-    else if (e.type === 'snap') lines.push(`snap ${e.on ? 'on' : 'off'}`);
-    else if (e.type === 'builtin') lines.push('default');
-    else lines.push(`${e.type} ${e.x} ${e.y}`);
-  }
-  lines.push(`render ${log.blocks - block}`);
-  return lines.join('\n') + '\n';
-}
-
 // The tapped sound is the renderer's for the logged events, sample for sample, from block 0.
 // Returns the renderer's run (its message boxes are on its stderr).
 function sameAsRenderer(name, { log, tap }, options) {
   const scriptPath = path.join(out, `${name}.txt`);
-  fs.writeFileSync(scriptPath, scriptOf(log, options));
+  fs.writeFileSync(scriptPath, logScript(log, options));
   const streamPath = path.join(out, `${name}-expected.wav`);
   const run = spawnSync(render, [scriptPath, '--out', streamPath], { encoding: 'utf8' });
   if (!check(run.status === 0, `${name}: tonvarel-render refused the log: ${run.stderr}`)) {
@@ -136,12 +118,7 @@ function sameAsRenderer(name, { log, tap }, options) {
   }
   check(log.complete, `${name}: the worklet stopped logging`);
   const stream = fs.readFileSync(streamPath);
-  const frames = Math.min(tap.left.length, log.blocks * 1500);
-  let mismatch = -1;
-  for (let i = 0; i < frames && mismatch < 0; i++) {
-    if (tap.left[i] !== stream.readInt16LE(44 + 4 * i) ||
-        tap.right[i] !== stream.readInt16LE(46 + 4 * i)) mismatch = i;
-  }
+  const { frames, mismatch } = compareTap(tap, stream);
   const lastEvent = log.log[log.log.length - 1].block * 1500;
   check(frames > lastEvent,
         `${name}: the tap holds ${frames} frames, the events reach frame ${lastEvent}`);
