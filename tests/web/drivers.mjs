@@ -194,6 +194,13 @@ class PuppeteerPage extends Page {
     await this.page.goto(url);
   }
 
+  // Chromium's own verdict on whether the page can be installed as an app: [] when it can.
+  async installabilityErrors() {
+    if (this.engine !== 'chromium') return null;
+    this.cdp ??= await this.page.createCDPSession();
+    return (await this.cdp.send('Page.getInstallabilityErrors')).installabilityErrors;
+  }
+
   // puppeteer's own evaluate() runs as a user gesture (CDP's userGesture, BiDi's userActivation),
   // which would let the page start sound before any real gesture: the tests ask without one.
   // Values travel as JSON.

@@ -264,6 +264,11 @@ async function offline({ browser, origin, dir, stopServer }, check) {
     await page.close();
     return {};
   }
+  const installErrors = await page.installabilityErrors?.();
+  if (installErrors) {
+    check(installErrors.length === 0,
+          `Chromium would not install the page: ${JSON.stringify(installErrors)}`);
+  }
   await stopServer();
   check(await fetch(origin).then(() => false, () => true), 'the static server still answers');
   await open(page, url);
