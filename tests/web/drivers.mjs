@@ -308,22 +308,28 @@ class PuppeteerBrowser {
   }
 }
 
-export async function launchChromium(out) {
-  // A fresh profile that lets a page download more than one file without asking, as a user who
-  // answered the browser's question would.
+// Headless Chromium on a fresh profile that lets a page download more than one file without
+// asking, as a user who answered the browser's question would. The puppeteer browser itself.
+export async function launchChromiumProfile(out, options = {}) {
   const profile = fs.mkdtempSync(path.join(out, 'profile-'));
   fs.mkdirSync(path.join(profile, 'Default'));
   fs.writeFileSync(path.join(profile, 'Default', 'Preferences'), JSON.stringify({
     profile: { default_content_setting_values: { automatic_downloads: 1 } },
   }));
-  const browser = await puppeteer.launch({
+  return puppeteer.launch({
     executablePath: CHROMIUM,
     headless: true,
     protocolTimeout: PROTOCOL_TIMEOUT,
     userDataDir: profile,
-    defaultViewport: { width: 800, height: 600, hasTouch: true },
     args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
            '--disable-component-update', '--disable-sync', '--no-first-run'],
+    ...options,
+  });
+}
+
+export async function launchChromium(out) {
+  const browser = await launchChromiumProfile(out, {
+    defaultViewport: { width: 800, height: 600, hasTouch: true },
   });
   return new PuppeteerBrowser('chromium', browser, path.join(out, 'downloads'));
 }

@@ -10,8 +10,7 @@ import path from 'node:path';
 import { performance } from 'node:perf_hooks';
 import { parseArgs } from 'node:util';
 
-import puppeteer from 'puppeteer-core';
-
+import { launchChromiumProfile } from './drivers.mjs';
 import { compareTap, logScript, padDrawing, readPng, stereo22050u8, writeWav } from './lib.mjs';
 
 // --only WORD runs the scenarios whose names hold WORD. --docs DIR also writes the README's
@@ -28,7 +27,6 @@ const render = path.resolve(args.render);
 fs.rmSync(out, { recursive: true, force: true });
 fs.mkdirSync(out, { recursive: true });
 
-const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
 
 let failures = 0;
@@ -695,20 +693,7 @@ const webBytes = folderSize(path.resolve(args.web));
 check(webBytes < 300 * 1024, `build/web holds ${webBytes} bytes, over 300 KB`);
 console.log(`static folder: ${(webBytes / 1024).toFixed(1)} KB`);
 const { server, origin } = await serve(path.resolve(args.web));
-// A fresh profile that lets a page download more than one file without asking, as a user who
-// answered the browser's question would.
-const profile = fs.mkdtempSync(path.join(out, 'profile-'));
-fs.mkdirSync(path.join(profile, 'Default'));
-fs.writeFileSync(path.join(profile, 'Default', 'Preferences'), JSON.stringify({
-  profile: { default_content_setting_values: { automatic_downloads: 1 } },
-}));
-const browser = await puppeteer.launch({
-  executablePath: CHROMIUM,
-  headless: true,
-  userDataDir: profile,
-  args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
-         '--disable-component-update', '--disable-sync', '--no-first-run'],
-});
+const browser = await launchChromiumProfile(out);
 try {
   for (const [name, scenario] of [['page and pad pixels', pageAndPixels],
                                   ['play, takes, saves and loads', playTakesAndLoads],
