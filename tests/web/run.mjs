@@ -661,6 +661,31 @@ async function workletRestart(browser, origin) {
   await page.close();
 }
 
+// ---- 10: what is held when the page is hidden is let go, as a release would ----
+
+async function hiddenLetsGo(browser, origin) {
+  const { page, problems, at } = await openPage(browser, origin, '?lang=en&tap=10');
+  await page.mouse.move(at(150, 150).x, at(150, 150).y);
+  await page.mouse.down();
+  await page.mouse.down({ button: 'right' });
+  await page.waitForSelector('body[data-engine=ready]');
+  await sleep(200);
+  const other = await browser.newPage();
+  await other.bringToFront();  // another tab in front: this page is hidden
+  await page.waitForFunction(() => document.hidden);
+  await sleep(200);
+  const { log, tap } = await soundOf(page);
+  const kinds = log.log.map((e) => e.type);
+  check(JSON.stringify(kinds.slice(-2)) === '["lup","rup"]',
+        `hidden with both buttons held, the page logged ${kinds}`);
+  const last = log.log[log.log.length - 1];
+  check(tap.left.slice(last.block * 1500).every((v) => v === 0),
+        'the note sounds on after the page was hidden');
+  check(problems.length === 0, `the hidden page: ${problems.join('; ')}`);
+  await other.close();
+  await page.close();
+}
+
 // ---- The static folder stays small ----
 
 function folderSize(dir) {
@@ -687,7 +712,8 @@ try {
                                   ['phone: touch, resume, cancel', phone],
                                   ['desktop: keys, snap', desktop],
                                   ['take meter, waveform, playback', takePlayback],
-                                  ['worklet restart', workletRestart]]) {
+                                  ['worklet restart', workletRestart],
+                                  ['hidden page lets go', hiddenLetsGo]]) {
     if (args.only && !name.includes(args.only)) continue;
     const before = failures;
     const t = performance.now();
