@@ -686,6 +686,25 @@ async function hiddenLetsGo(browser, origin) {
   await page.close();
 }
 
+// ---- 11: a device that will not run at 44,100 Hz is pointed out ----
+
+async function otherRate(browser, origin) {
+  const { page, problems, at } = await openPage(browser, origin, '?lang=en', {}, (p) =>
+    p.evaluateOnNewDocument(() => {
+      // A browser that ignores the rate the page asks for and runs the device's own.
+      window.AudioContext = class extends window.AudioContext {
+        constructor(options) { super({ ...options, sampleRate: 48000 }); }
+      };
+    }));
+  await page.mouse.click(at(150, 150).x, at(150, 150).y);
+  await page.waitForFunction(() => window.tonvarel.audio()?.state === 'running');
+  const hint = await page.waitForSelector('#hint[data-reason=rate]:not([hidden])');
+  check((await hint.evaluate((e) => e.textContent)).includes('pitch will be off'),
+        'the notice does not say the pitch will be off');
+  check(problems.length === 0, `the page at 48,000 Hz: ${problems.join('; ')}`);
+  await page.close();
+}
+
 // ---- The static folder stays small ----
 
 function folderSize(dir) {
@@ -713,7 +732,8 @@ try {
                                   ['desktop: keys, snap', desktop],
                                   ['take meter, waveform, playback', takePlayback],
                                   ['worklet restart', workletRestart],
-                                  ['hidden page lets go', hiddenLetsGo]]) {
+                                  ['hidden page lets go', hiddenLetsGo],
+                                  ['a device at another rate', otherRate]]) {
     if (args.only && !name.includes(args.only)) continue;
     const before = failures;
     const t = performance.now();
