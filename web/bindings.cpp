@@ -164,8 +164,10 @@ EMSCRIPTEN_KEEPALIVE int tv_table_is_default() {
              : 0;
 }
 
-// What the pad gives a row and a column, for the page's readout (row and column as offsets).
+// What the pad gives a row and a column, for the page's readout (row and column as offsets;
+// a row outside the pad, which the pad never accepts, gives 0).
 EMSCRIPTEN_KEEPALIVE float tv_pitch_for(int y) {
+  if (y <= 0 || y >= pad::kSize) return 0.0f;
   return pad::targetPitchFor(engine, y);
 }
 EMSCRIPTEN_KEEPALIVE float tv_depth_for(int x) {
