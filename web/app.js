@@ -72,7 +72,8 @@ async function start() {
   showHint();
 
   const m = await createTonvarel({ wasmBinary: wasm });
-  const pad = new PadView($('pad'), readGeometry(m));
+  const geometry = readGeometry(m);
+  const pad = new PadView($('pad'), geometry);
   feedback = new Feedback(t, (y) => m._tv_pitch_for(y), (x) => m._tv_depth_for(x));
   if (voice) feedback.showVoice(voice);
 
@@ -90,7 +91,7 @@ async function start() {
   const send = (event, time, transfer) => audio.send(event, time, transfer);
   input = new Input({
     canvas: pad.canvas, pad, send: (event, e) => send(event, e.timeStamp), gesture, changed,
-    rows: semitoneRows(readGeometry(m).ticks.map((tick) => tick.row)),
+    rows: semitoneRows(geometry.ticks.map((tick) => tick.row)),
     keyOn: (at) => { $('announce').textContent = feedback.spoken(at); },
   });
 

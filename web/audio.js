@@ -8,6 +8,7 @@
 // gesture starts a new node: a new engine, whose log and tap start again from block 0.
 
 const RATE = 44100;
+const SENT_LIMIT = 200_000;  // events, as many as the worklet logs
 
 export class Audio {
   constructor({ wasm, tapSeconds, onMessage, onChange }) {
@@ -123,7 +124,8 @@ export class Audio {
   }
 
   send(event, time, transfer = []) {
-    this.sent.push({ type: event.type, time });
+    // Bounded as the worklet's log is: a long session stops noting rather than grow without end.
+    if (this.sent.length < SENT_LIMIT) this.sent.push({ type: event.type, time });
     if (this.node) this.node.port.postMessage(event, transfer);
     else this.outbox.push([event, transfer]);
   }
