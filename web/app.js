@@ -7,7 +7,7 @@ import { applyTexts, listenToMenus, showAbout, showMessage } from './commands.js
 import { Feedback } from './feedback.js';
 import { download, listenToFiles } from './files.js';
 import { Input, semitoneRows } from './input.js';
-import { PadView, layOut } from './pad.js';
+import { PadView, fitPanels, layOut } from './pad.js';
 import { messageText, pickLanguage, texts } from './texts.js';
 import createTonvarel from './tonvarel.js';
 
@@ -45,6 +45,7 @@ async function start() {
       hint.dataset.reason = reason;
       hint.textContent = t.hint[reason];
     }
+    fitPanels($('panels'));
     if (info?.restarted) {
       // A new engine: nothing held, the built-in tone, and the snap the toggle shows.
       input?.forget();

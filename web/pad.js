@@ -135,16 +135,36 @@ export class PadView {
   }
 }
 
-// Lays the stage out: the view as large as the space under the bar allows; the panels get what
-// is left, below it when the width limits the pad, beside it otherwise, and none when there is
-// too little (the pad never shrinks for them).
+// What the panels need, beside the pad or below it, to show at least the readout.
+const PANELS = { beside: 300, below: 150 };
+// The share of its side the pad may give up for them: on a small desktop window what is played
+// stays in sight; on a smaller, nearly square screen the pad keeps the space.
+const PAD_YIELD = 0.7;
+
+// Lays the stage out: the view as large as the space under the bar allows, the panels below it
+// when the width limits the pad and beside it otherwise. When that leaves the panels too little
+// room, the pad shrinks for them within PAD_YIELD, on whichever side keeps it larger; below that
+// the panels are hidden and only a notice floats over the pad.
 export function layOut(pad, stage, bar) {
   const width = document.documentElement.clientWidth;
   const height = window.innerHeight - bar.getBoundingClientRect().height;
-  const size = pad.fit(width, height);
-  const below = width / VIEW.width < height / VIEW.height;
-  const left = below ? height - size.height : width - size.width;
-  const tight = left < (below ? 150 : 240);
+  const unit = (w, h) => Math.min(w / VIEW.width, h / VIEW.height);
+  const full = unit(width, height);
+  let below = width / VIEW.width < height / VIEW.height;
+  let box = [width, height];
+  const left = below ? height - Math.floor(VIEW.height * full)
+                     : width - Math.floor(VIEW.width * full);
+  let tight = left < (below ? PANELS.below : PANELS.beside);
+  if (tight) {
+    const beside = unit(width - PANELS.beside, height);
+    const under = unit(width, height - PANELS.below);
+    if (Math.max(beside, under) >= PAD_YIELD * full) {
+      below = under > beside;
+      box = below ? [width, height - PANELS.below] : [width - PANELS.beside, height];
+      tight = false;
+    }
+  }
+  const size = pad.fit(...box);
   stage.classList.toggle('below', below);
   stage.classList.toggle('tight', tight);
   // Centred across (and along, when the panels are gone), on whole CSS pixels.
@@ -152,4 +172,18 @@ export function layOut(pad, stage, bar) {
   const acrossY = !below || tight ? Math.round((height - size.height) / 2) : 0;
   pad.canvas.style.marginLeft = `${acrossX}px`;
   pad.canvas.style.marginTop = `${acrossY}px`;
+  fitPanels(stage.querySelector('.panels'));
+}
+
+// A panel that would be cut off at the bottom is left out whole, and so is every one after it:
+// a short strip under the pad shows the readout alone rather than half of the voice. Again
+// whenever the notice above them comes or goes.
+export function fitPanels(panels) {
+  const sections = [...panels.querySelectorAll(':scope > section')];
+  for (const section of sections) section.classList.remove('cut');
+  const end = panels.getBoundingClientRect().bottom -
+              parseFloat(getComputedStyle(panels).paddingBottom);
+  const bottom = (section) => section.getBoundingClientRect().top + section.scrollHeight;
+  const first = sections.findIndex((section) => bottom(section) > end + 0.5);
+  if (first > 0) for (const section of sections.slice(first)) section.classList.add('cut');
 }

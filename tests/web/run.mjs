@@ -183,8 +183,37 @@ async function pageAndPixels(browser, origin) {
     for (const row of [90, 117, 171, 279]) {
       check([-2, -1, 0, 1, 2].some((d) => labelled.has(row + d)), `no label beside row ${row}`);
     }
+    if (scale === 2) await smallWindows(page);
     check(problems.length === 0, `loading the page: ${problems.join('; ')}`);
     await page.close();
+  }
+}
+
+// Small windows keep what is played in sight: the pad gives up some of its side so that the
+// readout shows whole beside or below it, and a panel that has no room is left out, not cut.
+async function smallWindows(page) {
+  for (const [width, height] of [[800, 600], [640, 560], [320, 568]]) {
+    await page.setViewport({ width, height, deviceScaleFactor: 1, hasTouch: true });
+    await sleep(100);
+    const { pad, panels, shown } = await page.evaluate(() => {
+      const box = (e) => e.getBoundingClientRect().toJSON();
+      const sections = [...document.querySelectorAll('#panels > section')]
+        .filter((e) => e.offsetParent !== null)
+        .map((e) => ({ name: e.className.split(' ')[0], ...box(e),
+                       cut: e.scrollWidth > e.clientWidth + 1 ||
+                            e.scrollHeight > e.clientHeight + 1 }));
+      return { pad: box(document.getElementById('pad')),
+               panels: box(document.getElementById('panels')), shown: sections };
+    });
+    const overlaps = (a, b) => a.left < b.right && b.left < a.right && a.top < b.bottom &&
+                               b.top < a.bottom;
+    const wrong = shown.filter((e) => e.cut || e.bottom > panels.bottom || e.right > width ||
+                                     overlaps(e, pad));
+    check(shown[0]?.name === 'readout' && wrong.length === 0,
+          `at ${width} x ${height} the panels show ${shown.map((e) => e.name).join(', ')}; ` +
+          `cut or hidden: ${wrong.map((e) => e.name).join(', ')}`);
+    check(pad.width >= 0.7 * Math.min(width, height - 56),
+          `at ${width} x ${height} the pad is only ${pad.width} px wide`);
   }
 }
 
