@@ -37,6 +37,7 @@ const menus = () => [...document.querySelectorAll('.menu')];
 function closeMenus() {
   for (const menu of menus()) {
     menu.classList.remove('open');
+    menu.querySelector('.title').setAttribute('aria-expanded', 'false');
     menu.querySelector('.popup').hidden = true;
   }
 }
@@ -44,9 +45,28 @@ function closeMenus() {
 function openMenu(menu) {
   closeMenus();
   menu.classList.add('open');
+  menu.querySelector('.title').setAttribute('aria-expanded', 'true');
   const popup = menu.querySelector('.popup');
   popup.hidden = false;
   popup.querySelector('button').focus();
+}
+
+// Arrows in an open menu, as in the window's: up and down through its items, round at the ends;
+// left and right to the neighbouring menu. True when the key was one of them.
+function moveInMenus(opened, key) {
+  const all = menus();
+  const across = { ArrowLeft: -1, ArrowRight: 1 }[key];
+  if (across) {
+    openMenu(all[(all.indexOf(opened) + across + all.length) % all.length]);
+    return true;
+  }
+  const along = { ArrowUp: -1, ArrowDown: 1 }[key];
+  if (!along) return false;
+  const items = [...opened.querySelectorAll('.popup button')];
+  const at = items.indexOf(document.activeElement);
+  const next = at < 0 ? (along > 0 ? 0 : items.length - 1) : at + along;
+  items[(next + items.length) % items.length].focus();
+  return true;
 }
 
 // `commands` maps each command element's id to what it does.
@@ -80,6 +100,9 @@ export function listenToMenus(commands) {
     } else if (opened) {
       if (e.key === 'Escape') {
         closeMenus();
+        opened.querySelector('.title').focus();
+      } else if (moveInMenus(opened, e.key)) {
+        e.preventDefault();
       } else {
         const item = opened.querySelector(`.popup [data-key="${key}"]`);
         if (item) {

@@ -407,6 +407,19 @@ async function aboutBox(browser, origin) {
     await page.keyboard.press('Escape');
     check(!(await open()), 'Escape did not close the About box');
   }
+  // The menus by arrows: up from the first item comes round to the last, right goes to Help.
+  await page.keyboard.down('Alt');
+  await page.keyboard.press('f');
+  await page.keyboard.up('Alt');
+  const focused = () => page.evaluate(() => document.activeElement.id);
+  await page.keyboard.press('ArrowUp');
+  const last = await focused();
+  await page.keyboard.press('ArrowRight');
+  const help = await focused();
+  await page.keyboard.press('Enter');
+  check(last === 'cmd-builtin' && help === 'cmd-about' && await open(),
+        `arrows in the menus went to ${last}, then ${help}`);
+  await page.keyboard.press('Escape');
   check(await page.$eval('#menu-file', (e) => e.textContent) === 'ファイル(F)',
         'the File menu is not titled as in the window');
   check(problems.length === 0, `the About box: ${problems.join('; ')}`);
