@@ -244,6 +244,13 @@ class PuppeteerPage extends Page {
     if (action === 'end') await screen.touchEnd();
   }
 
+  // A key by its DOM name ('ArrowUp', ' '), pressed, held down or let go. puppeteer names the
+  // space bar 'Space' over CDP and ' ' over BiDi.
+  async key(action, name) {
+    const key = name === ' ' && this.engine === 'chromium' ? 'Space' : name;
+    await this.page.keyboard[action](key);
+  }
+
   async click(find, ...args) {
     const handle = await this.page.evaluateHandle(find, ...args);
     await handle.asElement().click();
@@ -479,6 +486,15 @@ class WebDriverPage extends Page {
 
   async touch(action, at) {
     await this.driver.send('POST', '/actions', { actions: [touchActions(action, at)] });
+  }
+
+  async key(action, name) {
+    const value = { ArrowUp: '\uE013', ArrowRight: '\uE014', ArrowDown: '\uE015',
+                    ArrowLeft: '\uE012', Shift: '\uE008' }[name] ?? name;
+    const steps = { down: ['keyDown'], up: ['keyUp'], press: ['keyDown', 'keyUp'] }[action];
+    await this.driver.send('POST', '/actions', { actions: [{
+      type: 'key', id: 'keyboard', actions: steps.map((type) => ({ type, value })),
+    }] });
   }
 
   async click(find, ...args) {

@@ -187,6 +187,15 @@ async function playLoadSave({ browser, origin, dir }, check) {
   await sleep(150);
   await page.touch('end', t2);
   await sleep(100);
+  // Keys on the focused pad: three semitones up from where the finger left, held, moved right.
+  await page.evaluate(() => document.getElementById('pad').focus());
+  for (let i = 0; i < 3; i++) await page.key('press', 'ArrowUp');
+  await page.key('down', ' ');
+  await sleep(150);
+  for (let i = 0; i < 2; i++) await page.key('press', 'ArrowRight');
+  await sleep(150);
+  await page.key('up', ' ');
+  await sleep(100);
   // A file as the tone table, a note with it, the take saved.
   const wav = path.join(dir, 'saw.wav');
   writeWav(wav, mono44100s16());
@@ -205,9 +214,12 @@ async function playLoadSave({ browser, origin, dir }, check) {
   await page.close();
   if (!result) return {};
   const downs = result.log.log.filter((e) => e.type === 'ldown');
-  check(downs.length === 3, `${downs.length} notes logged, not 3`);
+  check(downs.length === 4, `${downs.length} notes logged, not 4`);
   check(downs[0] && downs[0].x === 100 && downs[0].y === 192,
         `the first note is at (${downs[0]?.x}, ${downs[0]?.y}), not at client (100, 192)`);
+  const [keyed, keyedUp] = [downs[2], result.log.log.filter((e) => e.type === 'lup')[2]];
+  check(keyed?.x === 120 && keyed.y < 150 && keyedUp?.x === 152 && keyedUp.y === keyed.y,
+        `the keys played from (${keyed?.x}, ${keyed?.y}) to (${keyedUp?.x}, ${keyedUp?.y})`);
   check(['move', 'lup', 'load', 'save'].every((k) => result.log.log.some((e) => e.type === k)),
         `the log lacks some event kinds: ${[...new Set(result.log.log.map((e) => e.type))]}`);
   const touch = types[1] === 'touch';
@@ -295,7 +307,7 @@ async function offline({ browser, origin, dir, stopServer }, check) {
 
 const scenarios = [
   ['first visit', firstVisit],
-  ['mouse and touch, load, save', playLoadSave],
+  ['mouse, touch and keys, load, save', playLoadSave],
   ['resume after suspension', resumeAfterSuspension],
   ['offline', offline],
 ];
