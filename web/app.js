@@ -45,7 +45,7 @@ async function start() {
       hint.dataset.reason = reason;
       hint.textContent = t.hint[reason];
     }
-    fitPanels($('panels'));
+    if (fitPanels($('panels'))) feedback?.redraw();
     if (info?.restarted) {
       // A new engine: nothing held, the built-in tone, and the snap the toggle shows.
       input?.forget();

@@ -90,9 +90,8 @@ export class Feedback {
     drawWave($('voice-wave'), wave);
   }
 
-  // The take as the worklet reported it. Returns true when it has just closed.
+  // The take as the worklet reported it.
   showTake(status) {
-    const before = this.take;
     this.take = status;
     const seconds = status.length / RATE;
     const state = status.recording ? (status.wrapped ? 'wrapped' : 'open')
@@ -110,7 +109,6 @@ export class Feedback {
       play.classList.toggle('playing', status.playing);
       this.labelPlay(status.playing);
     }
-    return before.recording && !status.recording;
   }
 
   labelPlay(playing) {

@@ -177,13 +177,16 @@ export function layOut(pad, stage, bar) {
 
 // A panel that would be cut off at the bottom is left out whole, and so is every one after it:
 // a short strip under the pad shows the readout alone rather than half of the voice. Again
-// whenever the notice above them comes or goes.
+// whenever the notice above them comes or goes. True when a panel came back, whose drawings were
+// made while it had no size.
 export function fitPanels(panels) {
   const sections = [...panels.querySelectorAll(':scope > section')];
+  const wasCut = sections.filter((section) => section.classList.contains('cut'));
   for (const section of sections) section.classList.remove('cut');
   const end = panels.getBoundingClientRect().bottom -
               parseFloat(getComputedStyle(panels).paddingBottom);
   const bottom = (section) => section.getBoundingClientRect().top + section.scrollHeight;
   const first = sections.findIndex((section) => bottom(section) > end + 0.5);
   if (first > 0) for (const section of sections.slice(first)) section.classList.add('cut');
+  return wasCut.some((section) => !section.classList.contains('cut'));
 }
