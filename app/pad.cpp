@@ -6,6 +6,7 @@
 
 #include "app/semitone_table.h"
 #include "engine/take.h"
+#include "engine/voice.h"
 
 namespace tonvarel::pad {
 
@@ -60,6 +61,7 @@ void keyOn(EngineState& state, Offset at) {
   state.gate.store(true, std::memory_order_relaxed);
   openTakeIfIdle(state);
   follow(state, at);
+  closeBlockEarly(state);  // after the target, which the new block reads
 }
 
 void releaseLeft(EngineState& state) {

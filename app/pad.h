@@ -49,6 +49,8 @@ void mouseMove(EngineState& state, uint16_t clientX, uint16_t clientY);
 std::optional<Offset> pressLeft(EngineState& state, uint16_t clientX, uint16_t clientY);
 
 // Left button down, second half (after "keyon " is shown): gate open, take open, pitch and depth.
+// Where frames are rendered piecewise the note opens a block of its own, so that its first frame
+// already has its pitch.
 void keyOn(EngineState& state, Offset at);
 
 // Left button up, wherever it happens: the take closes unless the right button holds it.

@@ -32,6 +32,10 @@ struct EngineState {
   std::atomic<float> targetPitch{440.0f};
   std::atomic<float> vibratoDepth{0.000001f};
 
+  // Asks the renderer to close the current block before its next frame, so that a note opens a
+  // block of its own. Only frames rendered piecewise honour it; a whole block always runs out.
+  std::atomic<bool> blockCloseRequest{false};
+
   // Voice state, kept by the streaming thread alone.
   float phase = 0.0f;
   float currentPitch = 440.0f;
@@ -40,6 +44,9 @@ struct EngineState {
   float lfoValue = 0.0f;
   float lfoStep = 0.005f;
   int32_t lfoCounter = 500;
+  // Frames of the current block already rendered; a complete block means the next frame opens
+  // a new one (and none is open before the first frame).
+  uint32_t blockFrame = kBlockFrames;
 
   // The take: the window opens and closes it, the streaming thread appends to it.
   std::atomic<bool> recording{false};
@@ -61,8 +68,8 @@ struct EngineState {
   Storage<int16_t> widenedTable;
   Storage<int16_t> mixdownTable;
 
-  // Odd while renderBlock runs. Lets the window wait out a block that may have seen the old
-  // table before it releases that table's storage.
+  // Odd while renderBlock or renderFrames runs. Lets the window wait out a block that may have seen
+  // the old table before it releases that table's storage.
   std::atomic<uint32_t> renderSequence{0};
 };
 

@@ -1,8 +1,11 @@
-// The voice: a table-reading oscillator with a triangle vibrato, rendered a block at a time.
+// The voice: a table-reading oscillator with a triangle vibrato, rendered a block at a time or
+// frame by frame within a block.
 //
 // The sound is defined sample for sample: intermediates are doubles, evaluated left to right,
 // and rounded to float exactly where a float(...) is written below.
 #include "engine/voice.h"
+
+#include <algorithm>
 
 #include "engine/take.h"
 
@@ -96,29 +99,80 @@ StereoFrame renderFrame(EngineState& state) {
   return {sample, sample};
 }
 
-void renderBlock(EngineState& state, uint8_t* block, uint32_t byteCount) {
-  // Odd from here to the end of the block: see withdrawTable().
-  const uint32_t sequence = state.renderSequence.load(std::memory_order_relaxed);
-  state.renderSequence.store(sequence + 1, std::memory_order_seq_cst);
+namespace {
 
+// Odd from construction to destruction: see withdrawTable().
+class RenderingMark {
+ public:
+  explicit RenderingMark(EngineState& state)
+      : state_(state), sequence_(state.renderSequence.load(std::memory_order_relaxed)) {
+    state_.renderSequence.store(sequence_ + 1, std::memory_order_seq_cst);
+  }
+  ~RenderingMark() { state_.renderSequence.store(sequence_ + 2, std::memory_order_release); }
+  RenderingMark(const RenderingMark&) = delete;
+  RenderingMark& operator=(const RenderingMark&) = delete;
+
+ private:
+  EngineState& state_;
+  uint32_t sequence_;
+};
+
+// A new block: the target is read once, and the pitch history moves on.
+void openBlock(EngineState& state) {
   state.previousPitch = state.currentPitch;
   state.currentPitch = state.targetPitch.load(std::memory_order_relaxed);
+}
 
+// Frames [from, to) of the open block, `blockBytes` long, into `out` from its start. Frame f's
+// ramp depends only on the block's two pitches and f, so a block rendered in pieces is the same
+// block, bit for bit.
+void renderSpan(EngineState& state, uint8_t* out, uint32_t from, uint32_t to, uint32_t blockBytes) {
   Voice v(state);
   const double current = state.currentPitch;
   const double change = double{state.previousPitch} - current;
-  const double bytes = byteCount;
-  for (uint32_t o = 0; o + 4 <= byteCount; o += 4) {
+  const double bytes = blockBytes;
+  for (uint32_t f = from; f < to; ++f, out += 4) {
+    const uint32_t o = 4 * f;
     v.rampPitch = static_cast<float>(current - change * double(o) / bytes);
     const int16_t sample = nextSample(state, v);
     const auto bits = static_cast<uint16_t>(sample);
-    block[o] = block[o + 2] = static_cast<uint8_t>(bits);
-    block[o + 1] = block[o + 3] = static_cast<uint8_t>(bits >> 8);
+    out[0] = out[2] = static_cast<uint8_t>(bits);
+    out[1] = out[3] = static_cast<uint8_t>(bits >> 8);
     if (state.recording.load(std::memory_order_acquire)) appendSample(state, sample);
   }
   v.storeTo(state);
+}
 
-  state.renderSequence.store(sequence + 2, std::memory_order_release);
+}  // namespace
+
+void renderBlock(EngineState& state, uint8_t* block, uint32_t byteCount) {
+  const RenderingMark rendering(state);
+  state.blockCloseRequest.store(false, std::memory_order_relaxed);  // a new block opens anyway
+  openBlock(state);
+  renderSpan(state, block, 0, byteCount / 4, byteCount);
+  state.blockFrame = kBlockFrames;
+}
+
+void renderFrames(EngineState& state, uint8_t* frames, uint32_t frameCount) {
+  const RenderingMark rendering(state);
+  if (state.blockCloseRequest.exchange(false, std::memory_order_relaxed)) {
+    state.blockFrame = kBlockFrames;
+  }
+  while (frameCount > 0) {
+    if (state.blockFrame == kBlockFrames) {
+      openBlock(state);
+      state.blockFrame = 0;
+    }
+    const uint32_t count = std::min(frameCount, kBlockFrames - state.blockFrame);
+    renderSpan(state, frames, state.blockFrame, state.blockFrame + count, kBlockBytes);
+    state.blockFrame += count;
+    frames += 4 * count;
+    frameCount -= count;
+  }
+}
+
+void closeBlockEarly(EngineState& state) {
+  state.blockCloseRequest.store(true, std::memory_order_relaxed);
 }
 
 }  // namespace tonvarel

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <optional>
 
+#include "engine/engine_state.h"
 #include "wavfile/file_access.h"
 
 namespace tonvarel {
@@ -17,7 +18,7 @@ struct Keyword {
   Kind kind;
 };
 
-constexpr std::array<Keyword, 10> kKeywords{{
+constexpr std::array<Keyword, 11> kKeywords{{
     {"move", Kind::kMove},
     {"ldown", Kind::kLeftDown},
     {"lup", Kind::kLeftUp},
@@ -28,6 +29,7 @@ constexpr std::array<Keyword, 10> kKeywords{{
     {"snap", Kind::kSnap},
     {"default", Kind::kDefault},
     {"render", Kind::kRender},
+    {"frames", Kind::kRender},
 }};
 
 bool isBlank(char c) {
@@ -73,18 +75,25 @@ class LineParser {
     return finished();
   }
 
-  std::optional<ScriptError> blockCount(ScriptCommand& command, uint64_t& total) {
+  // `render N` counts blocks of 1,500 frames, `frames F` single frames.
+  std::optional<ScriptError> frameCount(ScriptCommand& command, std::string_view word,
+                                        uint64_t& total) {
+    const bool blocks = word == "render";
+    const char* unit = blocks ? "block" : "frame";
     const std::string_view token = nextToken(rest_);
-    if (token.empty()) return fail("render needs a block count");
+    if (token.empty()) return fail(std::string(word) + " needs a " + unit + " count");
     auto n = integer(token);
-    if (!n) return fail("block count '" + std::string(token) + "' is not a whole number");
-    if (*n < 0) return fail("block count must not be negative");
-    total += static_cast<uint64_t>(*n);
-    if (total > kMaxStreamBlocks) {
-      return fail("the stream would pass the 4 GiB a WAV file can hold (at most " +
-                  std::to_string(kMaxStreamBlocks) + " blocks in all)");
+    if (!n) {
+      return fail(std::string(unit) + " count '" + std::string(token) + "' is not a whole number");
     }
-    command.blocks = static_cast<uint32_t>(*n);
+    if (*n < 0) return fail(std::string(unit) + " count must not be negative");
+    const uint64_t frames = static_cast<uint64_t>(*n) * (blocks ? kBlockFrames : 1);
+    if (static_cast<uint64_t>(*n) > kMaxStreamFrames || total + frames > kMaxStreamFrames) {
+      return fail("the stream would pass the 4 GiB a WAV file can hold (at most " +
+                  std::to_string(kMaxStreamFrames) + " frames in all)");
+    }
+    total += frames;
+    command.frames = static_cast<uint32_t>(frames);
     return finished();
   }
 
@@ -146,7 +155,7 @@ class LineParser {
 
 std::variant<std::vector<ScriptCommand>, ScriptError> parseScript(std::string_view text) {
   std::vector<ScriptCommand> commands;
-  uint64_t totalBlocks = 0;
+  uint64_t totalFrames = 0;
   int line = 0;
   while (!text.empty()) {
     ++line;
@@ -175,7 +184,7 @@ std::variant<std::vector<ScriptCommand>, ScriptError> parseScript(std::string_vi
         error = parser.path(command);
         break;
       case Kind::kRender:
-        error = parser.blockCount(command, totalBlocks);
+        error = parser.frameCount(command, word, totalFrames);
         break;
       case Kind::kSnap:
         error = parser.onOrOff(command);

@@ -26,7 +26,8 @@ struct ScriptCommand {
   int line = 0;
   uint16_t x = 0;  // client coordinates as a mouse message carries them
   uint16_t y = 0;
-  uint32_t blocks = 0;
+  uint32_t frames =
+      0;            // render N and frames F alike: frames rendered on from where the block stands
   bool on = false;  // snap
   std::string path;
 };
@@ -36,8 +37,8 @@ struct ScriptError {
   std::string message;
 };
 
-// The longest stream a WAV header can describe, in blocks.
-inline constexpr uint64_t kMaxStreamBlocks = (0xFFFFFFFFull - 36) / 6000;
+// The longest stream a WAV header can describe, in 16-bit stereo frames.
+inline constexpr uint64_t kMaxStreamFrames = (0xFFFFFFFFull - 36) / 4;
 
 std::variant<std::vector<ScriptCommand>, ScriptError> parseScript(std::string_view text);
 

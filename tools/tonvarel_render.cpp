@@ -2,6 +2,7 @@
 // mouse, writing every rendered block to a WAV file. Message boxes become lines on stderr.
 //
 //   tonvarel-render SCRIPT --out STREAM.wav
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -136,11 +137,13 @@ int run(const std::string& scriptPath, const std::string& outPath) {
         returnToDefaultTable(state);
         break;
       case Kind::kRender:
-        for (uint32_t i = 0; i < c.blocks; ++i) {
-          renderBlock(state, block, kBlockBytes);
-          if (!stream.put(block, kBlockBytes)) {
+        for (uint32_t left = c.frames; left > 0;) {
+          const uint32_t count = std::min(left, kBlockFrames);
+          renderFrames(state, block, count);
+          if (!stream.put(block, 4 * count)) {
             return fail("cannot write " + outPath + ": " + std::strerror(errno));
           }
+          left -= count;
         }
         break;
     }

@@ -227,6 +227,26 @@ def build_cases(c, rng):
         glide += ["move " + pos(90, y), "render 1"]
     c.add("snap_glide", glide + ["lup 0 0", "snap on", "ldown " + pos(200, 77), "render 2",
                                  "lup 0 0", "save @SAVE@/take.wav"])
+    # time in frames: pieces of a block, a press that opens a block of its own mid-block, a
+    # release, a move and a load that take effect at the next frame (the move's pitch at the next
+    # block), as the browser's render quanta play them
+    pieces = ["frames 700", "ldown " + pos(200, 100)]
+    for n in (1, 127, 128, 1499, 1, 1500, 128, 127):
+        pieces += ["frames %d" % n, "move " + pos(200 - n % 150, 100 + n % 90)]
+    c.add("frames_pieces", pieces + ["lup 0 0", "frames 333", "save @SAVE@/take.wav"])
+    c.add("frames_press_release", [
+        "render 1", "frames 700", "ldown " + pos(40, 64), "frames 3", "move " + pos(250, 200),
+        "frames 1499", "lup 0 0", "frames 10", "rdown 0 0", "ldown " + pos(100, 30),
+        "frames 128", "lup 0 0", "frames 1", "ldown " + pos(30, 250), "frames 0",
+        "lup 0 0", "frames 60", "rup 0 0", "render 2", "save @SAVE@/take.wav"])
+    quanta = ["ldown " + pos(120, 180)]
+    for k in range(40):
+        quanta += ["frames 128", "move " + pos(120 + k, 180 - 2 * k)]
+        if k == 17:
+            quanta += ["load " + c.wavp("s16.wav")]
+        if k == 29:
+            quanta += ["default", "lup 0 0", "ldown " + pos(130, 90)]
+    c.add("frames_quanta", quanta + ["lup 0 0", "frames 128", "save @SAVE@/take.wav"])
     # pad borders and moves
     c.add("borders", ["ldown " + pos(0, 128), "render 2", "lup 0 0",
                       "ldown " + pos(256, 128), "render 2", "lup 0 0",
@@ -371,6 +391,9 @@ def build_cases(c, rng):
         "bad_plus_sign": (["move +100 100"], 1),
         "bad_snap": (["snap on", "render 1", "snap yes"], 3),
         "bad_default_arg": (["default 440"], 1),
+        "bad_frames_negative": (["frames 128", "frames -128"], 2),
+        "bad_frames_missing": (["frames"], 1),
+        "bad_frames_too_long": (["frames 1073741000", "frames 815"], 2),
     }
     for name, (lines, line_no) in bad.items():
         c.add(name, lines, bad_line=line_no)

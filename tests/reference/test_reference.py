@@ -158,14 +158,14 @@ class Mapping(unittest.TestCase):
 class Voice(unittest.TestCase):
     def test_step_440_to_880_ramps_past_the_target(self):
         e = ref.Engine()
-        e.renderBlock()
+        e.renderFrames(1500)
         e.targetPitch = 880.0
-        e.renderBlock()
+        e.renderFrames(1500)
         ramp = e._ramp(e.currentPitch, e.previousPitch)
         self.assertEqual(ramp[0], 880.0)
         self.assertEqual(ramp[-1], rf(880 + 440 * 1499 / 1500))
         self.assertTrue(all(a < b for a, b in zip(ramp, ramp[1:])))
-        e.renderBlock()
+        e.renderFrames(1500)
         self.assertEqual(set(e._ramp(e.currentPitch, e.previousPitch)), {880.0})
 
     def test_largest_jump_down_goes_negative_at_frame_7(self):
@@ -177,19 +177,19 @@ class Voice(unittest.TestCase):
         e = ref.Engine()
         e.table, e.tableLength = array("h", range(100)), 100
         e.vibratoDepth, e.gate, e.phase, e.phaseReset = 0.0, True, 37.5, True
-        out = e.renderBlock()
+        out = e.renderFrames(1500)
         self.assertEqual(out[:3], [1, 2, 3])
         self.assertEqual(out[98:102], [99, 0, 1, 2])
 
     def test_silent_blocks_still_move_phase_and_oscillator(self):
         e = ref.Engine()
         e.targetPitch = 880.0
-        self.assertEqual(e.renderBlock(), [0] * 1500)           # gate closed
+        self.assertEqual(e.renderFrames(1500), [0] * 1500)           # gate closed
         self.assertNotEqual(e.phase, 0.0)
         self.assertEqual((e.lfoCounter, e.lfoStep), (0, rf(0.005)))   # turned at 500 and 1500
         e = ref.Engine(build_default=False)
         e.gate = True
-        self.assertEqual(e.renderBlock(), [0] * 1500)           # no table yet
+        self.assertEqual(e.renderFrames(1500), [0] * 1500)           # no table yet
 
     def test_fast_renderer_matches_frame_by_frame_voice(self):
         # Pitch jumps both ways, full vibrato, a table shorter than one increment, an empty
@@ -212,7 +212,7 @@ class Voice(unittest.TestCase):
                 e.table, e.tableLength = table, len(table)
             e.targetPitch, e.vibratoDepth, e.gate, e.phaseReset = pitch, depth, gate, reset
             for k in range(2):
-                self.assertEqual(e.renderBlock(), slow.block(e, reset and k == 0), (i, k))
+                self.assertEqual(e.renderFrames(1500), slow.block(e, reset and k == 0), (i, k))
                 self.assertEqual(e.phase, slow.phase, (i, k))
         self.assertEqual((e.lfoValue, e.lfoStep, e.lfoCounter),
                          (slow.lfoValue, slow.lfoStep, slow.lfoCounter))
@@ -224,9 +224,9 @@ class Take(unittest.TestCase):
         pad = ref.Pad(e)
         pad.rdown(0, 0)
         pad.ldown(192, 192)
-        e.renderBlock()
+        e.renderFrames(1500)
         pad.lup(0, 0)
-        e.renderBlock()
+        e.renderFrames(1500)
         pad.ldown(10, 10)                        # outside: no new take, no reset of the length
         self.assertEqual((e.recording, e.takeLength, e.gate), (True, 6000, False))
         pad.lup(0, 0)
@@ -246,7 +246,7 @@ class Take(unittest.TestCase):
     def test_one_block_take_file(self):
         e = ref.Engine()
         ref.Pad(e).ldown(192, 192)
-        e.renderBlock()
+        e.renderFrames(1500)
         with tempfile.TemporaryDirectory() as d:
             path = os.path.join(d, "a", "b", "take.wav").encode()
             boxes = []
@@ -325,7 +325,7 @@ class Import(unittest.TestCase):
         e, _ = self.load(wav(1, 16, b"\x01"))
         self.assertEqual(e.tableLength, 0)
         e.gate = True
-        self.assertEqual(e.renderBlock(), [0] * 1500)
+        self.assertEqual(e.renderFrames(1500), [0] * 1500)
         self.assertEqual(e.phase, 1500.0)
 
     def test_declared_size_past_the_end_is_clamped(self):
@@ -353,13 +353,14 @@ class Scripts(unittest.TestCase):
         return cm.exception.line_no
 
     def test_accepted_forms(self):
-        cmds, blocks = ref.parse_script(
+        cmds, frames = ref.parse_script(
             b"# c\n\n  \t\nldown\t100  -1\r\n  render 02 \nsave  /a b/c.wav \t\nrup 65535 -32768\n"
-            b"snap on \nsnap\toff\ndefault\t")
-        self.assertEqual(cmds, [(4, "ldown", (100, 65535)), (5, "render", 2),
+            b"snap on \nsnap\toff\ndefault\t\nframes 0127")
+        self.assertEqual(cmds, [(4, "ldown", (100, 65535)), (5, "render", 3000),
                                 (6, "save", b"/a b/c.wav"), (7, "rup", (65535, 32768)),
-                                (8, "snap", True), (9, "snap", False), (10, "default", None)])
-        self.assertEqual(blocks, 2)
+                                (8, "snap", True), (9, "snap", False), (10, "default", None),
+                                (11, "render", 127)])
+        self.assertEqual(frames, 3127)
 
     def test_refused_lines_are_named(self):
         cases = [(b"render 1\njump 1 2\n", 2), (b"#\n\nmove 1\n", 3), (b"move 1 2 3", 1),

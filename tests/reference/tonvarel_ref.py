@@ -7,11 +7,16 @@ Plain Python 3, standard library only.  Every value the engine keeps as a 32-bit
 rounded to binary32 (round to nearest, ties to even) exactly where the engine rounds; every
 other intermediate is a Python float, i.e. an IEEE double, evaluated left to right.
 
+Time runs in frames: `render N` is N x 1,500 frames and `frames F` is F frames, both continuing
+the current block; a block opens at the first frame after the previous one is complete, or
+after a press that opened the gate closed it early.
+
 Speed: the triangle oscillator never depends on anything else, so its values are computed
 once and reused through their period; the phase increments of a block depend only on the two
 pitches of the block, the depth and where the block falls in the oscillator's period, so they
 are computed for a whole block at once (binary32 rounding of whole arrays through
-array('f')) and cached.  Only the phase walk itself runs frame by frame.
+array('f')) and cached; a piece of a block takes its slice.  Only the phase walk itself runs
+frame by frame.
 """
 
 import errno
@@ -148,6 +153,9 @@ class Engine:
         self.previousPitch = 440.0
         self.rampPitch = 440.0
         self.framesRendered = 0          # drives the oscillator (see Oscillator)
+        self.blockFrame = FRAMES_PER_BLOCK   # frames of the open block rendered; none open
+        self.blockStart = 0              # framesRendered when the open block began
+        self.blockCloseRequest = False   # set by a press that opens the gate
         # The take.
         self.takeLength = 0              # bytes
         self.takeBuffer = array("h", bytes(TAKE_CAPACITY))
@@ -235,12 +243,31 @@ class Engine:
             self._incs[key] = incs
         return incs
 
-    def renderBlock(self):
-        """Render one block; returns the 1,500 left samples (the right ones are the same)."""
-        self.previousPitch = self.currentPitch
-        self.currentPitch = self.targetPitch
+    def renderFrames(self, count):
+        """Render count frames, continuing the open block; returns their left samples (the
+        right ones are the same)."""
+        if self.blockCloseRequest:
+            self.blockCloseRequest = False
+            self.blockFrame = FRAMES_PER_BLOCK
+        out = []
+        while count > 0:
+            if self.blockFrame == FRAMES_PER_BLOCK:
+                self.previousPitch = self.currentPitch
+                self.currentPitch = self.targetPitch
+                self.blockFrame = 0
+                self.blockStart = self.framesRendered
+            n = min(count, FRAMES_PER_BLOCK - self.blockFrame)
+            out += self._render_piece(self.blockFrame, self.blockFrame + n)
+            self.blockFrame += n
+            count -= n
+        return out
+
+    def _render_piece(self, a, b):
+        """Frames a..b-1 of the open block, with the parameters as they stand now."""
         cp, pp = self.currentPitch, self.previousPitch
-        incs = self._increments(cp, pp, self.vibratoDepth, OSC.canonical(self.framesRendered))
+        incs = self._increments(cp, pp, self.vibratoDepth, OSC.canonical(self.blockStart))
+        if a > 0 or b < FRAMES_PER_BLOCK:
+            incs = incs[a:b]
 
         cell = self._cell
         ph = self.phase
@@ -274,10 +301,10 @@ class Engine:
                 cell[0] = ph + inc
                 ph = cell[0]
         self.phase = ph
-        self.rampPitch = self._ramp(cp, pp)[-1]
-        self.framesRendered += FRAMES_PER_BLOCK
+        self.rampPitch = self._ramp(cp, pp)[b - 1]
+        self.framesRendered += b - a
         if out is None:
-            out = [0] * FRAMES_PER_BLOCK
+            out = [0] * (b - a)
         if self.recording:
             self._append_take(out)
         return out
@@ -308,21 +335,17 @@ class Engine:
                 return ph
 
 
-ZERO_BLOCK = bytes(BLOCK_BYTES)
-_ZERO_STEREO = array("h", bytes(BLOCK_BYTES))
-
-
-def stereo_block(left):
-    """Block bytes for frames (s, s)."""
+def stereo_frames(left):
+    """Stream bytes for frames (s, s)."""
     if not any(left):
-        return ZERO_BLOCK
+        return bytes(4 * len(left))
     a = array("h", left)
-    blk = array("h", _ZERO_STEREO)
-    blk[0::2] = a
-    blk[1::2] = a
+    frames = array("h", bytes(4 * len(left)))
+    frames[0::2] = a
+    frames[1::2] = a
     if not LITTLE:
-        blk.byteswap()
-    return blk.tobytes()
+        frames.byteswap()
+    return frames.tobytes()
 
 
 # ---------------------------------------------------------------------------
@@ -419,6 +442,7 @@ class Pad:
         e.gate = True
         e.openTakeIfIdle()
         self._set(off)
+        e.blockCloseRequest = True       # the note opens a block of its own
 
     def lup(self, X, Y):
         e = self.e
@@ -693,7 +717,7 @@ PATH_COMMANDS = (b"load", b"save")
 def parse_script(data):
     """Commands as (line number, name, args); raises ScriptError on the first malformed line."""
     commands = []
-    total_blocks = 0
+    total_frames = 0
     lines = data.split(b"\n")
     if lines and lines[-1] == b"":
         lines.pop()
@@ -729,18 +753,18 @@ def parse_script(data):
             if args:
                 raise ScriptError(i, "default takes nothing after it")
             commands.append((i, "default", None))
-        elif name == b"render":
+        elif name in (b"render", b"frames"):
             if len(args) != 1 or not _COUNT.match(args[0]):
-                raise ScriptError(i, "render needs one count of blocks")
-            count = int(args[0])
-            total_blocks += count
-            if total_blocks * BLOCK_BYTES > STREAM_DATA_LIMIT:
+                raise ScriptError(i, "%s needs one count" % name.decode())
+            count = int(args[0]) * (FRAMES_PER_BLOCK if name == b"render" else 1)
+            total_frames += count
+            if total_frames * 4 > STREAM_DATA_LIMIT:
                 raise ScriptError(i, "output stream would exceed the WAV size limit")
             commands.append((i, "render", count))
         else:
             shown = name.decode("utf-8", "replace")
             raise ScriptError(i, "unknown command '%s'" % shown)
-    return commands, total_blocks
+    return commands, total_frames
 
 
 class Session:
@@ -758,12 +782,15 @@ class Session:
                 self.on_box(b)
         self.boxes = []
 
-    def run(self, commands, write_block):
+    def run(self, commands, write):
         e = self.engine
         for _, name, arg in commands:
             if name == "render":
-                for _ in range(arg):
-                    write_block(stereo_block(e.renderBlock()))
+                left = arg
+                while left > 0:
+                    n = min(left, FRAMES_PER_BLOCK)
+                    write(stereo_frames(e.renderFrames(n)))
+                    left -= n
             elif name == "load":
                 import_wav(e, arg, self.boxes)
             elif name == "save":
@@ -807,7 +834,7 @@ def main(argv):
     except OSError as ex:
         return fail("cannot read script %s: %s" % (script, ex.strerror))
     try:
-        commands, total_blocks = parse_script(data)
+        commands, total_frames = parse_script(data)
     except ScriptError as ex:
         return fail("%s: %s" % (script, ex))
 
@@ -823,7 +850,7 @@ def main(argv):
         return fail("cannot create %s: %s" % (out, ex.strerror))
     try:
         with f:
-            f.write(stream_header(total_blocks * BLOCK_BYTES))
+            f.write(stream_header(total_frames * 4))
             Session(on_box).run(commands, f.write)
     except OSError as ex:
         try:

@@ -2,11 +2,13 @@
 // definition: table read positions, the pitch ramp, the oscillator's turns, the wrap and gating.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "app/pad.h"
 #include "engine/take.h"
 #include "engine/tone_table.h"
 #include "engine/voice.h"
@@ -281,6 +283,77 @@ TEST_F(Voice, ReadsSixteenBitSamplesAtAnOddAddress) {
   const auto b = block();
   EXPECT_EQ(sampleAt(b, 0), static_cast<int16_t>(0xABCD));
   EXPECT_EQ(sampleAt(b, 1), 0x1234);
+}
+
+// Rendered in pieces of any size, blocks are the blocks renderBlock makes: here three blocks that
+// ramp, with vibrato, into a take, the target changing in the middle of the first. The piecewise
+// run sees the change mid-block, and it waits for the next block as it must.
+TEST(Pieces, RenderTheSameBlocksAsWholeBlocks) {
+  constexpr uint32_t kFrames = 3 * kBlockFrames;
+  const IndexTable table(30000);
+  const auto start = [&](EngineState& s) {
+    allocateTake(s);
+    publishTable(s, table.bytes(), 30000);
+    s.targetPitch = 1234.5f;
+    s.vibratoDepth = 0.3f;
+    s.gate = true;
+    openTakeIfIdle(s);
+  };
+  EngineState whole;
+  start(whole);
+  std::vector<uint8_t> expected(4 * kFrames);
+  for (uint32_t b = 0; b < 3; ++b) {
+    renderBlock(whole, expected.data() + b * kBlockBytes, kBlockBytes);
+    if (b == 0) whole.targetPitch = 300.0f;
+  }
+  for (uint32_t piece : {1u, 127u, 128u, 1000u, 1499u, 1500u}) {
+    SCOPED_TRACE(piece);
+    EngineState pieces;
+    start(pieces);
+    std::vector<uint8_t> got(4 * kFrames);
+    for (uint32_t done = 0; done < kFrames;) {
+      const uint32_t count = std::min(piece, kFrames - done);
+      renderFrames(pieces, got.data() + 4 * done, count);
+      done += count;
+      if (done >= 700 && done <= kBlockFrames) pieces.targetPitch = 300.0f;
+    }
+    ASSERT_EQ(got, expected);
+    EXPECT_EQ(pieces.takeLength, whole.takeLength);
+    EXPECT_EQ(0, std::memcmp(pieces.takeBuffer.get(), whole.takeBuffer.get(), 2 * kFrames));
+    EXPECT_EQ(pieces.phase, whole.phase);
+    EXPECT_EQ(pieces.rampPitch, whole.rampPitch);
+  }
+}
+
+// A note opens a block of its own: its first frame already plays at its pitch, from a cleared
+// phase. A move's pitch waits for the next block; a release silences the next frame.
+TEST(Pieces, APressMidBlockOpensANewBlockAtItsPitch) {
+  const IndexTable table(30000);
+  EngineState state;
+  publishTable(state, table.bytes(), 30000);
+  std::vector<uint8_t> frames(4 * kBlockFrames);
+  renderFrames(state, frames.data(), 700);
+
+  pad::mouseMove(state, 100, 64 + 64);  // 880 Hz, no vibrato
+  renderFrames(state, frames.data(), 100);
+  EXPECT_EQ(state.currentPitch, 440.0f);
+  EXPECT_EQ(state.blockFrame, 800u);
+
+  const auto at = pad::pressLeft(state, 100, 64 + 32);  // 1,760 Hz
+  ASSERT_TRUE(at);
+  pad::keyOn(state, *at);
+  renderFrames(state, frames.data(), 3);
+  EXPECT_EQ(state.blockFrame, 3u);
+  EXPECT_EQ(state.previousPitch, 440.0f);
+  EXPECT_EQ(state.currentPitch, 1760.0f);
+  EXPECT_EQ(sampleAt(frames, 0), 4);  // phase 0 + 4 samples a frame
+  EXPECT_EQ(sampleAt(frames, 1), 8);
+
+  pad::releaseLeft(state);
+  pad::keyOff(state);
+  renderFrames(state, frames.data(), 1);
+  EXPECT_EQ(sampleAt(frames, 0), 0);
+  EXPECT_EQ(state.blockFrame, 4u);  // only a press closes the block
 }
 
 TEST(Oscillator, TurnsAtFrame500ThenEvery1000AndRepeatsEvery2000) {

@@ -24,8 +24,8 @@ TEST(RenderScript, ParsesEveryCommandSkippingBlanksAndComments) {
   const auto c = commands(
       "# a demo\r\n\n  move 1 2\nldown 192 192\r\nlup 0 0\n\trdown 5 6\nrup 7 8\n"
       "render 12\nload /tmp/a file.wav  \nsave /tmp/out/take.wav\n   # indented comment\n"
-      "snap on\nsnap\toff \ndefault\n");
-  ASSERT_EQ(c.size(), 11u);
+      "snap on\nsnap\toff \ndefault\nframes 127\n");
+  ASSERT_EQ(c.size(), 12u);
   EXPECT_EQ(c[0].kind, Kind::kMove);
   EXPECT_EQ(c[0].x, 1);
   EXPECT_EQ(c[0].y, 2);
@@ -35,7 +35,7 @@ TEST(RenderScript, ParsesEveryCommandSkippingBlanksAndComments) {
   EXPECT_EQ(c[3].kind, Kind::kRightDown);
   EXPECT_EQ(c[4].kind, Kind::kRightUp);
   EXPECT_EQ(c[5].kind, Kind::kRender);
-  EXPECT_EQ(c[5].blocks, 12u);
+  EXPECT_EQ(c[5].frames, 12u * 1500);
   EXPECT_EQ(c[6].path, "/tmp/a file.wav");
   EXPECT_EQ(c[7].kind, Kind::kSave);
   EXPECT_EQ(c[7].line, 10);
@@ -44,6 +44,8 @@ TEST(RenderScript, ParsesEveryCommandSkippingBlanksAndComments) {
   EXPECT_EQ(c[9].kind, Kind::kSnap);
   EXPECT_FALSE(c[9].on);
   EXPECT_EQ(c[10].kind, Kind::kDefault);
+  EXPECT_EQ(c[11].kind, Kind::kRender);
+  EXPECT_EQ(c[11].frames, 127u);
 }
 
 TEST(RenderScript, NegativeCoordinatesArriveAsSixteenBitValues) {
@@ -73,6 +75,10 @@ TEST(RenderScript, RefusesMalformedLinesNamingTheLine) {
       {"save    \n", 1},
       {"save /" + std::string(259, 'a') + "\n", 1},
       {"render 700000\nrender 700000\n", 2},
+      {"frames 1073741814\nframes 1\n", 2},
+      {"frames\n", 1},
+      {"frames -1\n", 1},
+      {"frames 1e3\n", 1},
       {"render 1\nsnap\n", 2},
       {"snap yes\n", 1},
       {"snap ON\n", 1},
