@@ -25,7 +25,10 @@ constexpr char kTakePath[] = "/take.wav";
 
 FileAccess files;
 char chosenSavePath[kPathChars];
-uint8_t block[kBlockBytes];
+// Where the worklet's frames are rendered: room for more than one render quantum, as a browser
+// may hand out longer ones.
+constexpr uint32_t kMaxFrames = 4096;
+uint8_t frames[4 * kMaxFrames];
 std::vector<uint8_t> savedFile;
 // The take went round its 60 s at least once since it opened: what a save writes starts over.
 bool takeWrapped = false;
@@ -64,20 +67,25 @@ using namespace tonvarel;
 
 extern "C" {
 
-// The state the program has right after start-up. Returns the block the worklet plays from.
+// The state the program has right after start-up. Returns where the worklet's frames are
+// rendered, tv_max_frames() of them at most.
 EMSCRIPTEN_KEEPALIVE const uint8_t* tv_start() {
   allocateTake(engine);
   buildDefaultTable(engine);
   files.setMessageHook(showOnPage, nullptr);
   files.setChooserHook(answerWithTakePath, nullptr);
-  return block;
+  return frames;
+}
+EMSCRIPTEN_KEEPALIVE uint32_t tv_max_frames() {
+  return kMaxFrames;
 }
 
-// The next 1,500 frames into the block. A take that comes out shorter than it went in wrapped.
-EMSCRIPTEN_KEEPALIVE void tv_render() {
+// The next `count` frames (at most tv_max_frames()), continuing the current block. A take that
+// comes out shorter than it went in wrapped.
+EMSCRIPTEN_KEEPALIVE void tv_render_frames(uint32_t count) {
   const bool recording = engine.recording.load(std::memory_order_acquire);
   const uint32_t before = engine.takeLength.load(std::memory_order_relaxed);
-  renderBlock(engine, block, kBlockBytes);
+  renderFrames(engine, frames, count < kMaxFrames ? count : kMaxFrames);
   if (recording && engine.takeLength.load(std::memory_order_relaxed) < before) takeWrapped = true;
 }
 
