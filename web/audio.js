@@ -3,12 +3,14 @@
 //
 // The context and the engine are made at page load, so that the engine is ready before the first
 // touch; browsers keep such a context suspended until a gesture, and the first gesture resumes
-// it from inside its handler, so the first note sounds in the block after it. When the worklet
+// it from inside its handler, so the first note sounds in the quantum after it. When the worklet
 // fails (its module does not load, the engine does not start, the processor throws), the next
-// gesture starts a new node: a new engine, whose log and tap start again from block 0.
+// gesture starts a new node: a new engine, whose log and tap start again from frame 0.
 
 const RATE = 44100;
 const SENT_LIMIT = 200_000;  // events, as many as the worklet logs
+// The lowest output latency the browser grants: some give less for 0 s than for 'interactive'.
+const LOWEST_LATENCY = 0;
 
 export class Audio {
   constructor({ wasm, tapSeconds, onMessage, onChange }) {
@@ -35,7 +37,7 @@ export class Audio {
   open() {
     if (navigator.audioSession) navigator.audioSession.type = 'playback';
     try {
-      this.context = new AudioContext({ sampleRate: RATE, latencyHint: 'interactive' });
+      this.context = new AudioContext({ sampleRate: RATE, latencyHint: LOWEST_LATENCY });
     } catch (error) {
       console.info('the sound waits for a gesture:', error);
       return;

@@ -1,18 +1,19 @@
 // The audio side of the browser edition: the one engine, inside this worklet's WebAssembly
-// instance, renders 1,500-frame blocks that are served to the 128-frame render quanta.
+// instance, renders each render quantum as it is asked for, continuing its 1,500-frame block.
 //
 // How it works: the page posts pointer and menu events to the port. They are applied to the
-// engine as they arrive, which is always between two process() calls; since only renderBlock
-// reads the engine's state, an event takes effect at the next block boundary, exactly as a
-// `tonvarel-render` script line placed between two `render` lines. Each applied event is logged
-// with the number of blocks rendered before it, so the page can write out that script.
+// engine as they arrive, which is always between two process() calls, so an event takes effect
+// at the next quantum: a press that opens the gate starts a block of its own and sounds at once
+// with its pitch, a move's pitch waits for the next block, everything else applies at the next
+// frame. That is a `tonvarel-render` script line placed between two `frames` lines: each applied
+// event is logged with the number of frames rendered before it, so the page can write out that
+// script.
 // Questions from the page (the log, the take's state, drawings of the table and the take) carry
 // an id and are answered from the port's handler. process() only renders into the module's fixed
-// block, mixes in the take being played back and copies samples out: it neither allocates nor
+// frames, mixes in the take being played back and copies samples out: it neither allocates nor
 // posts.
 import createTonvarel from './tonvarel.js';
 
-const BLOCK_FRAMES = 1500;
 const TAKE_SAMPLES = 2_646_000;  // 60 s of mono at 44,100 Hz, as the engine's take holds
 const LOG_LIMIT = 200_000;  // events; a longer session stops logging rather than grow without end
 const SCALE = 1 / 32768;
@@ -43,17 +44,16 @@ class TonvarelProcessor extends AudioWorkletProcessor {
     super();
     this.module = null;
     this.waiting = [];  // events that arrive before the module is ready
-    this.blocks = 0;
-    this.frame = BLOCK_FRAMES;  // the next frame of the current block; all used up at start
-    this.firstFrame = null;
-    this.samples = null;
-    this.base = 0;
+    this.frames = 0;  // rendered so far: the log's clock
+    this.firstFrame = null;  // the context's frame the first of them went out at
+    this.base = 0;  // where the module renders, in 16-bit samples
+    this.maxFrames = 0;
     this.log = [];
     // The take played back: copied here when asked for, mixed into the output sample by sample.
     this.playback = new Int16Array(TAKE_SAMPLES);
     this.playLength = 0;
     this.playAt = 0;
-    // For the tests: with tapSeconds, the samples served from the first block on are also kept,
+    // For the tests: with tapSeconds, the samples served from the first frame on are also kept,
     // in storage taken once, exactly as they were handed to the output.
     const tapFrames = (options.processorOptions.tapSeconds || 0) * sampleRate;
     this.tapLeft = new Float32Array(tapFrames);
@@ -73,6 +73,7 @@ class TonvarelProcessor extends AudioWorkletProcessor {
       printErr: (line) => this.port.postMessage({ type: 'print', line }),
     });
     this.base = module._tv_start() >> 1;
+    this.maxFrames = module._tv_max_frames();
     this.module = module;
     this.port.postMessage({ type: 'ready' });
     this.postVoice(null, false);
@@ -98,7 +99,7 @@ class TonvarelProcessor extends AudioWorkletProcessor {
         return { left: this.tapLeft.slice(0, this.tapLength),
                  right: this.tapRight.slice(0, this.tapLength) };
       case 'log':
-        return { log: this.log, blocks: this.blocks, complete: this.log.length < LOG_LIMIT,
+        return { log: this.log, frames: this.frames, complete: this.log.length < LOG_LIMIT,
                  firstFrame: this.firstFrame };
       case 'status':
         return m === null ? { recording: false, length: 0, wrapped: false, playing: false } : {
@@ -121,7 +122,7 @@ class TonvarelProcessor extends AudioWorkletProcessor {
 
   apply(event) {
     const m = this.module;
-    const entry = { block: this.blocks, type: event.type };
+    const entry = { frame: this.frames, type: event.type };
     switch (event.type) {
       case 'move': m._tv_move(event.x, event.y); break;
       case 'ldown': m._tv_left_down(event.x, event.y); break;
@@ -201,34 +202,35 @@ class TonvarelProcessor extends AudioWorkletProcessor {
   process(inputs, outputs) {
     const left = outputs[0][0];
     const right = outputs[0][1];
-    if (this.module === null) {
+    const m = this.module;
+    if (m === null) {
       left.fill(0);
       right.fill(0);
       return true;
     }
-    for (let i = 0; i < left.length; i++) {
-      if (this.frame === BLOCK_FRAMES) {
-        if (this.blocks === 0) this.firstFrame = currentFrame + i;
-        this.module._tv_render();
-        this.blocks++;
-        this.frame = 0;
-        this.samples = this.module.HEAP16;  // a new view only if memory grew since
+    if (this.frames === 0) this.firstFrame = currentFrame;
+    for (let from = 0; from < left.length; from += this.maxFrames) {
+      const count = Math.min(this.maxFrames, left.length - from);
+      m._tv_render_frames(count);
+      const samples = m.HEAP16;  // a new view only if memory grew since
+      for (let i = 0; i < count; i++) {
+        const k = this.base + 2 * i;
+        let l = samples[k];
+        let r = samples[k + 1];
+        if (this.playAt < this.playLength) {
+          const v = this.playback[this.playAt++];
+          l = Math.max(-32768, Math.min(32767, l + v));
+          r = Math.max(-32768, Math.min(32767, r + v));
+        }
+        left[from + i] = l * SCALE;
+        right[from + i] = r * SCALE;
       }
-      const k = this.base + 2 * this.frame;
-      let l = this.samples[k];
-      let r = this.samples[k + 1];
-      if (this.playAt < this.playLength) {
-        const v = this.playback[this.playAt++];
-        l = Math.max(-32768, Math.min(32767, l + v));
-        r = Math.max(-32768, Math.min(32767, r + v));
-      }
-      left[i] = l * SCALE;
-      right[i] = r * SCALE;
-      this.frame++;
-      if (this.tapLength < this.tapLeft.length) {
-        this.tapLeft[this.tapLength] = left[i];
-        this.tapRight[this.tapLength++] = right[i];
-      }
+    }
+    this.frames += left.length;
+    // The tap keeps exactly what was handed out, from the first rendered frame on.
+    for (let i = 0; i < left.length && this.tapLength < this.tapLeft.length; i++) {
+      this.tapLeft[this.tapLength] = left[i];
+      this.tapRight[this.tapLength++] = right[i];
     }
     return true;
   }

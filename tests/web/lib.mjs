@@ -116,15 +116,15 @@ export function mono44100s16() {
 
 // ---- The worklet's log replayed by the native renderer ----
 
-// The log as a tonvarel-render script. `files` maps each loaded name to a path; each save
-// writes to the next of `saves`.
+// The log as a tonvarel-render script: each event after the frames rendered before it. `files`
+// maps each loaded name to a path; each save writes to the next of `saves`.
 export function logScript(log, { files = {}, saves = [] } = {}) {
   const lines = [];
-  let block = 0;
+  let frame = 0;
   let saved = 0;
   for (const e of log.log) {
-    if (e.block > block) lines.push(`render ${e.block - block}`);
-    block = e.block;
+    if (e.frame > frame) lines.push(`frames ${e.frame - frame}`);
+    frame = e.frame;
     switch (e.type) {
       case 'load':
         if (!files[e.name]) throw new Error(`the log loads ${e.name}, a file not given`);
@@ -141,7 +141,7 @@ export function logScript(log, { files = {}, saves = [] } = {}) {
       default: lines.push(`${e.type} ${e.x} ${e.y}`);
     }
   }
-  lines.push(`render ${log.blocks - block}`);
+  lines.push(`frames ${log.frames - frame}`);
   return lines.join('\n') + '\n';
 }
 

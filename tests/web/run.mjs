@@ -101,13 +101,13 @@ function sameAsRenderer(name, { log, tap }, options) {
   check(log.complete, `${name}: the worklet stopped logging`);
   const stream = fs.readFileSync(streamPath);
   const { frames, mismatch } = compareTap(tap, stream);
-  const lastEvent = log.log[log.log.length - 1].block * 1500;
+  const lastEvent = log.log[log.log.length - 1].frame;
   check(frames > lastEvent,
         `${name}: the tap holds ${frames} frames, the events reach frame ${lastEvent}`);
   check(mismatch < 0, `${name}: the page's sound differs from tonvarel-render's at frame ` +
         `${mismatch}` + (mismatch < 0 ? '' : ` (page ${tap.left[mismatch]}, ` +
                                             `render ${stream.readInt16LE(44 + 4 * mismatch)})`));
-  console.log(`  ${name}: ${log.log.length} events over ${log.blocks} blocks; ${frames} frames ` +
+  console.log(`  ${name}: ${log.log.length} events over ${log.frames} frames; ${frames} frames ` +
               'compared');
   return run;
 }
@@ -524,10 +524,10 @@ async function phone(browser, origin) {
   check(sound.log.log[0].type === 'ldown', `the first event is a ${sound.log.log[0].type}`);
   const last = sound.log.log[sound.log.log.length - 1];
   check(last.type === 'lup', `a cancelled finger was logged as ${last.type}`);
-  const after = sound.tap.left.slice(last.block * 1500);
+  const after = sound.tap.left.slice(last.frame);
   check(after.length > 1500 && after.every((v) => v === 0),
         'the voice still sounds after a cancelled finger');
-  const before = sound.tap.left.slice((last.block - 4) * 1500, last.block * 1500);
+  const before = sound.tap.left.slice(last.frame - 6000, last.frame);
   check(before.some((v) => v !== 0), 'the cancelled finger played nothing');
   console.log(`  load: page ready ${times.page} ms, engine ready ${times.engine} ms after ` +
               'navigation start');
@@ -659,7 +659,7 @@ async function takePlayback(browser, origin) {
   const take = Array.from({ length: (saved.length - 44) / 2 },
                           (_, k) => saved.readInt16LE(44 + 2 * k));
   const play = log.log.find((e) => e.type === 'play');
-  const from = Math.max(0, (play.block - 1) * 1500);  // the block being served when it came
+  const from = play.frame;  // the quantum after it came
   const firstLoud = (a, i0) => a.findIndex((v, i) => i >= i0 && v !== 0);
   const start = firstLoud(tap.left, from) - firstLoud(take, 0);
   let wrong = start < from ? 0 : -1;
@@ -721,7 +721,7 @@ async function hiddenLetsGo(browser, origin) {
   check(JSON.stringify(kinds.slice(-2)) === '["lup","rup"]',
         `hidden with both buttons held, the page logged ${kinds}`);
   const last = log.log[log.log.length - 1];
-  check(tap.left.slice(last.block * 1500).every((v) => v === 0),
+  check(tap.left.slice(last.frame).every((v) => v === 0),
         'the note sounds on after the page was hidden');
   check(problems.length === 0, `the hidden page: ${problems.join('; ')}`);
   await other.close();
