@@ -102,8 +102,10 @@ export class Audio {
     this.onChange();
   }
 
-  // Inside every gesture's handler: browsers start or resume sound only from there.
+  // Inside every gesture's handler: browsers start or resume sound only from there. With the
+  // sound running this does nothing, so that a press reaches the worklet without delay.
   gesture() {
+    if (this.gestured && this.context?.state === 'running' && !this.failed) return;
     this.gestured = true;
     if (this.context === null) {
       this.open();
