@@ -1,8 +1,9 @@
-// The pitch pad, apart from the window: geometry, the position mapping, the button rules and the
-// semitone scale.
+// The pitch pad, apart from the window: geometry, the position mapping, snapping to a scale, the
+// button rules and the semitone ticks.
 #include "app/pad.h"
 
 #include <cmath>
+#include <initializer_list>
 
 #include "app/semitone_table.h"
 #include "engine/take.h"
@@ -21,16 +22,80 @@ float pitchForHeight(int y) {
   return static_cast<float>(7040.0 / (static_cast<double>(y) / 8.0));
 }
 
-float snappedPitchForHeight(int y) {
-  return kSemitonePitch[kSemitoneOfRow[y] - kLowestSemitone];
+namespace {
+
+constexpr uint16_t degreeSet(std::initializer_list<int> degrees) {
+  uint16_t set = 0;
+  for (int d : degrees) set |= uint16_t{1} << d;
+  return set;
 }
 
-void setSnap(EngineState& state, bool on) {
-  state.snapToSemitones = on;
+constexpr std::array<uint16_t, kScaleCount> kScaleDegrees{
+    degreeSet({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}),  // chromatic
+    degreeSet({0, 2, 4, 5, 7, 9, 11}),                  // major
+    degreeSet({0, 2, 3, 5, 7, 8, 10}),                  // natural minor
+    degreeSet({0, 2, 4, 7, 9}),                         // major pentatonic
+    degreeSet({0, 3, 5, 7, 10}),                        // minor pentatonic
+    degreeSet({0, 3, 5, 6, 7, 10}),                     // blues
+    degreeSet({0, 2, 4, 6, 8, 10}),                     // whole tone
+};
+
+constexpr uint16_t kEverySemitone = 0xFFF;
+
+// n mod 12, never negative.
+int pitchClassOf(int n) {
+  return (n % 12 + 12) % 12;
+}
+
+bool holds(uint16_t classes, int n) {
+  return ((classes >> pitchClassOf(n)) & 1) != 0;
+}
+
+}  // namespace
+
+uint16_t scaleDegrees(Scale scale) {
+  return kScaleDegrees[static_cast<size_t>(scale)];
+}
+
+uint16_t pitchClasses(Snap snap) {
+  // Degree d of a root k semitones above C is the note d + k - 9 semitones above an A.
+  const int turn = pitchClassOf(snap.key - 9);
+  const uint32_t degrees = scaleDegrees(snap.scale);
+  return static_cast<uint16_t>(((degrees << turn) | (degrees >> (12 - turn))) & kEverySemitone);
+}
+
+int snappedNote(uint16_t classes, int y) {
+  // With t = 12 log2(128 / y), 2t lies in [h, h + 1); it is whole (and then h) only on the rows
+  // that are powers of two, where t is a whole number of octaves from A4.
+  const int h = kHalfSemitonesOfRow[y];
+  const bool whole = (y & (y - 1)) == 0;
+  const int floorT = h >> 1;  // an arithmetic shift: floor(h / 2) for negative h too
+  // The scale's nearest notes at or below t and at or above it, at most 3 semitones apart.
+  int below = floorT;
+  while (!holds(classes, below)) --below;
+  int above = whole ? floorT : floorT + 1;
+  while (!holds(classes, above)) ++above;
+  // t is nearer to the lower note, or as near (then the lower note wins), iff 2t <= below + above.
+  const int sum = below + above;
+  return h < sum || (whole && h == sum) ? below : above;
+}
+
+float notePitch(int n) {
+  return kNotePitch[n - kLowestNote];
+}
+
+void setSnap(EngineState& state, std::optional<Snap> snap) {
+  state.snapPitchClasses = snap ? pitchClasses(*snap) : 0;
+}
+
+int noteFor(const EngineState& state, int y) {
+  const uint16_t classes = state.snapPitchClasses;
+  return snappedNote(classes != 0 ? classes : kEverySemitone, y);
 }
 
 float targetPitchFor(const EngineState& state, int y) {
-  return state.snapToSemitones ? snappedPitchForHeight(y) : pitchForHeight(y);
+  const uint16_t classes = state.snapPitchClasses;
+  return classes != 0 ? notePitch(snappedNote(classes, y)) : pitchForHeight(y);
 }
 
 float depthForOffset(int x) {

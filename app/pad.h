@@ -1,10 +1,12 @@
-// The pitch pad, apart from the window: geometry, the position mapping, the button rules and the
-// semitone scale. The window and the headless renderer both drive the engine through here.
+// The pitch pad, apart from the window: geometry, the position mapping, snapping to a scale, the
+// button rules and the semitone ticks. The window and the headless renderer both drive the engine
+// through here.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "engine/engine_state.h"
 
@@ -27,13 +29,54 @@ std::optional<Offset> acceptedOffset(uint16_t clientX, uint16_t clientY);
 // Height picks the pitch on a reciprocal scale: 56,320 / y Hz, so y 128 is 440 Hz.
 float pitchForHeight(int y);
 
-// The equal-tempered semitone nearest to pitchForHeight(y), for rows 1 to 255, from a table worked
-// out beforehand so that every build gives the same bits.
-float snappedPitchForHeight(int y);
+// The scales the pad can snap to, numbered as the page and the scripts number them. Each is a
+// set of degrees, in semitones above its root.
+enum class Scale : uint8_t {
+  kChromatic,  // every semitone
+  kMajor,
+  kMinor,  // natural minor
+  kMajorPentatonic,
+  kMinorPentatonic,
+  kBlues,
+  kWholeTone,
+};
+inline constexpr int kScaleCount = 7;
+inline constexpr std::array<std::string_view, kScaleCount> kScaleNames{
+    "chromatic", "major", "minor", "major-pentatonic", "minor-pentatonic", "blues", "whole-tone"};
 
-// Snap to semitones (the browser edition's toggle). It applies from the next position the pad
-// receives; the pitch already asked for stays.
-void setSnap(EngineState& state, bool on);
+// Keys: the root in semitones above C.
+inline constexpr int kKeyCount = 12;
+inline constexpr std::array<std::string_view, kKeyCount> kKeyNames{
+    "C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+
+// Bit d set when the note d semitones above the root belongs to the scale.
+uint16_t scaleDegrees(Scale scale);
+
+// Snap that is on: a scale and its key (0 to 11). The default is every semitone, from C.
+struct Snap {
+  Scale scale = Scale::kChromatic;
+  int key = 0;
+};
+
+// The notes of a scale in a key as pitch classes: bit p set when the notes p semitones above an A,
+// in every octave, belong to it.
+uint16_t pitchClasses(Snap snap);
+
+// The note row y (1 to 255) snaps to among the pitch classes `classes` (not none), in semitones
+// from A4: of the notes it holds, the one nearest to 12 log2(128 / y), where the row's unsnapped
+// pitch lies; the lower of two as near. Exact: no logarithm is taken at run time.
+int snappedNote(uint16_t classes, int y);
+
+// The pitch of note n (kLowestNote to kHighestNote, every note a row can snap to): the float
+// nearest to 440 * 2^(n / 12).
+float notePitch(int n);
+
+// Snap to a scale in a key, or off (nullopt), as the browser edition's control sets it. It applies
+// from the next position the pad receives; the pitch already asked for stays.
+void setSnap(EngineState& state, std::optional<Snap> snap);
+
+// The note row y snaps to under the current setting; with snap off, the nearest semitone.
+int noteFor(const EngineState& state, int y);
 
 // The pitch row y gives under the current snap setting.
 float targetPitchFor(const EngineState& state, int y);

@@ -57,9 +57,11 @@ struct EngineState {
   std::atomic<bool> leftHeld{false};
   std::atomic<bool> rightHeld{false};
 
-  // The pad's pitch snaps to semitones (the browser's toggle). Read and written by the window
-  // thread alone: the streaming thread only ever sees the targetPitch it produced.
-  bool snapToSemitones = false;
+  // What the pad's pitch snaps to (the browser's control): the notes of a scale in a key, as pitch
+  // classes, bit p for the notes p semitones above an A in every octave; none: snap is off. Read
+  // and written by the window thread alone: the streaming thread only sees the targetPitch it
+  // produced.
+  uint16_t snapPitchClasses = 0;
 
   // Table storage owned by the engine; `table` points into one of these once the default exists.
   // Front ends and the importer change them only through the calls in tone_table.h.

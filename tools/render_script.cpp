@@ -61,6 +61,24 @@ std::optional<int64_t> integer(std::string_view token) {
   return value;
 }
 
+template <size_t N>
+std::optional<int> indexIn(const std::array<std::string_view, N>& names, std::string_view word) {
+  for (size_t i = 0; i < N; ++i) {
+    if (names[i] == word) return static_cast<int>(i);
+  }
+  return std::nullopt;
+}
+
+template <size_t N>
+std::string listed(const std::array<std::string_view, N>& names) {
+  std::string list;
+  for (std::string_view name : names) {
+    if (!list.empty()) list += ' ';
+    list += name;
+  }
+  return list;
+}
+
 class LineParser {
  public:
   LineParser(int line, std::string_view rest) : line_(line), rest_(rest) {}
@@ -97,10 +115,26 @@ class LineParser {
     return finished();
   }
 
-  std::optional<ScriptError> onOrOff(ScriptCommand& command) {
-    const std::string_view token = nextToken(rest_);
-    if (token != "on" && token != "off") return fail("snap needs 'on' or 'off'");
-    command.on = token == "on";
+  // `snap on` is every semitone from C, `snap off` ends it, `snap SCALE KEY` names both.
+  std::optional<ScriptError> snapSetting(ScriptCommand& command) {
+    const std::string_view word = nextToken(rest_);
+    if (word == "off") return finished();
+    if (word == "on") {
+      command.snap = pad::Snap{};
+      return finished();
+    }
+    const auto scale = indexIn(pad::kScaleNames, word);
+    if (!scale) {
+      if (word.empty()) return fail("snap needs 'on', 'off' or a scale and a key");
+      return fail("unknown scale '" + std::string(word) + "' (" + listed(pad::kScaleNames) + ")");
+    }
+    const std::string_view keyWord = nextToken(rest_);
+    const auto key = indexIn(pad::kKeyNames, keyWord);
+    if (!key) {
+      if (keyWord.empty()) return fail("snap " + std::string(word) + " needs a key");
+      return fail("unknown key '" + std::string(keyWord) + "' (" + listed(pad::kKeyNames) + ")");
+    }
+    command.snap = pad::Snap{static_cast<pad::Scale>(*scale), *key};
     return finished();
   }
 
@@ -187,7 +221,7 @@ std::variant<std::vector<ScriptCommand>, ScriptError> parseScript(std::string_vi
         error = parser.frameCount(command, word, totalFrames);
         break;
       case Kind::kSnap:
-        error = parser.onOrOff(command);
+        error = parser.snapSetting(command);
         break;
       case Kind::kDefault:
         error = parser.finished();

@@ -2,10 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
+
+#include "app/pad.h"
 
 namespace tonvarel {
 
@@ -26,9 +29,9 @@ struct ScriptCommand {
   int line = 0;
   uint16_t x = 0;  // client coordinates as a mouse message carries them
   uint16_t y = 0;
-  uint32_t frames =
-      0;            // render N and frames F alike: frames rendered on from where the block stands
-  bool on = false;  // snap
+  // render N and frames F alike: frames rendered on from where the block stands
+  uint32_t frames = 0;
+  std::optional<pad::Snap> snap;  // a scale and key to snap to; none: snap off
   std::string path;
 };
 

@@ -131,7 +131,7 @@ int run(const std::string& scriptPath, const std::string& outPath) {
         exportTake(state, fileAccess, chosenPath);
         break;
       case Kind::kSnap:
-        pad::setSnap(state, c.on);
+        pad::setSnap(state, c.snap);
         break;
       case Kind::kDefault:
         returnToDefaultTable(state);

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -109,10 +110,34 @@ EMSCRIPTEN_KEEPALIVE void tv_right_up() {
   pad::releaseRight(engine);
 }
 
-// The snap toggle: from the next position the pad receives. The page calls it on its own
-// instance too, so that what it shows follows the same setting.
-EMSCRIPTEN_KEEPALIVE void tv_snap(int on) {
-  pad::setSnap(engine, on != 0);
+// The snap setting, from the next position the pad receives: scale -1 is off (the key is then
+// ignored), 0 to 6 the scales in pad::Scale's order (0 is every semitone), key the root's
+// semitones above C (0 to 11). Returns 1, or 0 for a scale or key out of range, which leaves the
+// setting as it was. The page calls it on its own instance too, so that what it shows follows
+// the same setting.
+EMSCRIPTEN_KEEPALIVE int tv_snap(int scale, int key) {
+  if (scale == -1) {
+    pad::setSnap(engine, std::nullopt);
+    return 1;
+  }
+  if (scale < 0 || scale >= pad::kScaleCount || key < 0 || key >= pad::kKeyCount) return 0;
+  pad::setSnap(engine, pad::Snap{static_cast<pad::Scale>(scale), key});
+  return 1;
+}
+
+// A scale's degrees, for the page's note guides: bit d set when the note d semitones above the
+// root belongs to it (0 for a scale out of range).
+EMSCRIPTEN_KEEPALIVE int tv_scale_mask(int scale) {
+  if (scale < 0 || scale >= pad::kScaleCount) return 0;
+  return pad::scaleDegrees(static_cast<pad::Scale>(scale));
+}
+
+// The note row y sounds under the current setting, in semitones from A4 (with snap off, the
+// semitone nearest to its pitch), for naming it; a row outside the pad gives -128, no note.
+EMSCRIPTEN_KEEPALIVE int tv_snapped_note(int y) {
+  constexpr int kNoNote = -128;
+  if (y <= 0 || y >= pad::kSize) return kNoNote;
+  return pad::noteFor(engine, y);
 }
 
 // The built-in tone comes back.

@@ -227,6 +227,29 @@ def build_cases(c, rng):
         glide += ["move " + pos(90, y), "render 1"]
     c.add("snap_glide", glide + ["lup 0 0", "snap on", "ldown " + pos(200, 77), "render 2",
                                  "lup 0 0", "save @SAVE@/take.wav"])
+    # snapped to scales in other keys: every row, up in D major, then down in C sharp minor
+    # pentatonic with vibrato (row 255 sounds a semitone below the lowest chromatic snap), then
+    # blues from C, changed while the note is held (row 1 a semitone above the highest)
+    scales = ["snap major D", "ldown " + pos(40, 255), "render 1"]
+    for y in range(254, 0, -1):
+        scales += ["move " + pos(40, y), "render 1"]
+    scales += ["snap minor-pentatonic C#", "render 1"]
+    for y in range(1, 256, 2):
+        scales += ["move " + pos(230, y), "frames 700"]
+    scales += ["snap blues C", "move " + pos(230, 255), "render 1"]
+    for y in list(range(250, 0, -5)) + [1]:
+        scales += ["move " + pos(100, y), "render 1"]
+    c.add("snap_scales", scales + ["lup 0 0", "save @SAVE@/take.wav"])
+    # the rows that are powers of two lie on an A; where the scale has the G sharp and the A sharp
+    # but no A, the two are as near and the lower sounds. Their neighbours, and the same rows
+    # with the A in the scale, for contrast
+    ties = ["snap whole-tone C", "ldown " + pos(90, 128), "render 1"]
+    for snap in ("whole-tone C", "major B", "minor-pentatonic D#", "major-pentatonic F#",
+                 "whole-tone A"):
+        ties.append("snap " + snap)
+        for y in (1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 127, 128, 129):
+            ties += ["move " + pos(90, y), "render 1"]
+    c.add("snap_ties", ties + ["lup 0 0"])
     # time in frames: pieces of a block, a press that opens a block of its own mid-block, a
     # release, a move and a load that take effect at the next frame (the move's pitch at the next
     # block), as the browser's render quanta play them
@@ -390,6 +413,10 @@ def build_cases(c, rng):
         "bad_huge_render": (["render 99999999999999999999999"], 1),
         "bad_plus_sign": (["move +100 100"], 1),
         "bad_snap": (["snap on", "render 1", "snap yes"], 3),
+        "bad_snap_scale": (["snap major D", "render 1", "snap dorian D"], 3),
+        "bad_snap_key": (["snap minor Db"], 1),
+        "bad_snap_no_key": (["render 1", "snap blues"], 2),
+        "bad_snap_extra": (["snap whole-tone C sharp"], 1),
         "bad_default_arg": (["default 440"], 1),
         "bad_frames_negative": (["frames 128", "frames -128"], 2),
         "bad_frames_missing": (["frames"], 1),

@@ -120,26 +120,38 @@ class Mapping(unittest.TestCase):
         self.assertAlmostEqual(ref.pitch_for(255), 220.86, places=2)
         self.assertEqual(ref.pitch_for(255), rf(56320 / 255))
 
-    def test_snapped_pitch_is_the_nearest_semitone_rounded_once(self):
-        # No row lies near a tie, so doubles suffice to check the whole-number computation.
-        for y in range(1, 256):
-            n = ref.semitone_for(y)
-            self.assertEqual(n, round(12 * math.log2(128 / y)), y)
-            f = ref.snapped_pitch_for(y)
-            exact = 440 * 2 ** (n / 12)
+    def test_snapped_pitch_is_the_nearest_note_of_the_scale_rounded_once(self):
+        # Doubles suffice to check the whole-number computation: away from the rows that are
+        # powers of two, no row lies near the middle of two notes, and on those t is exact.
+        for scale, degrees in ref.SCALES.items():
+            for key in range(12):
+                notes = [n for n in range(-20, 95) if (n + 9 - key) % 12 in degrees]
+                for y in range(1, 256):
+                    t = 12 * math.log2(128 / y)
+                    n = ref.snapped_note(y, (scale, key))
+                    self.assertEqual(n, min(notes, key=lambda m: (abs(t - m), m)), (scale, key, y))
+        for n in range(-13, 86):
+            f = ref.semitone_pitch(n)
             m, e = math.frexp(f)
             self.assertEqual(rf(f), f)
-            self.assertLess(abs(f - exact), math.ldexp(1, e - 25) * (1 - 1e-6), y)
-        self.assertEqual([ref.snapped_pitch_for(y) for y in (1, 128, 255)], [56320, 440, 220])
+            self.assertLess(abs(f - 440 * 2 ** (n / 12)), math.ldexp(1, e - 25) * (1 - 1e-6), n)
+        self.assertEqual([ref.snapped_pitch_for(y, ref.SEMITONES) for y in (1, 128, 255)],
+                         [56320, 440, 220])
+        # A tie: row 128 (A4) lies midway between the G sharp and the A sharp of C whole-tone, and
+        # sounds the lower.
+        self.assertEqual(ref.snapped_note(128, (b"whole-tone", 0)), -1)
 
     def test_snap_applies_from_the_next_position(self):
         e = ref.Engine()
         pad = ref.Pad(e)
         pad.move(164, 164)
-        pad.snap(True)
+        pad.snap(ref.SEMITONES)
         self.assertEqual(e.targetPitch, ref.pitch_for(100))
         pad.move(164, 164)
         self.assertAlmostEqual(e.targetPitch, 554.365, places=3)
+        pad.snap((b"major", 2))
+        pad.move(164, 154)
+        self.assertAlmostEqual(e.targetPitch, 659.255, places=3)
 
     def test_depth_examples(self):
         self.assertEqual([ref.depth_for(x) for x in (1, 64)], [0.0, 0.0])
@@ -355,11 +367,12 @@ class Scripts(unittest.TestCase):
     def test_accepted_forms(self):
         cmds, frames = ref.parse_script(
             b"# c\n\n  \t\nldown\t100  -1\r\n  render 02 \nsave  /a b/c.wav \t\nrup 65535 -32768\n"
-            b"snap on \nsnap\toff\ndefault\t\nframes 0127")
+            b"snap on \nsnap\toff\ndefault\t\nframes 0127\nsnap whole-tone\tA#")
         self.assertEqual(cmds, [(4, "ldown", (100, 65535)), (5, "render", 3000),
                                 (6, "save", b"/a b/c.wav"), (7, "rup", (65535, 32768)),
-                                (8, "snap", True), (9, "snap", False), (10, "default", None),
-                                (11, "render", 127)])
+                                (8, "snap", (b"chromatic", 0)), (9, "snap", None),
+                                (10, "default", None), (11, "render", 127),
+                                (12, "snap", (b"whole-tone", 10))])
         self.assertEqual(frames, 3127)
 
     def test_refused_lines_are_named(self):
@@ -368,7 +381,9 @@ class Scripts(unittest.TestCase):
                  (b"render 1.5", 1), (b"render 1 # x", 1), (b"render 1\nload  \t", 2),
                  (b"save /" + b"p" * 259, 1), (b"Move 1 1", 1), (b"move +1 1", 1),
                  (b"render 3\nrender 715825", 2), (b"snap\n", 1), (b"render 1\nsnap On", 2),
-                 (b"snap on 1", 1), (b"default 1", 1)]
+                 (b"snap on 1", 1), (b"default 1", 1), (b"snap major", 1),
+                 (b"render 1\nsnap dorian D", 2), (b"snap major Db", 1), (b"snap blues c", 1),
+                 (b"snap blues C 1", 1)]
         for text, line in cases:
             self.assertEqual(self.refused_line(text), line, text)
         ref.parse_script(b"save /" + b"p" * 258 + b"\nrender 715827")

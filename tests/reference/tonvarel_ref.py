@@ -374,14 +374,40 @@ def iroot(x, k):
         r = s
 
 
-def semitone_for(y):
-    """The integer nearest to 12 log2(128 / y).
+# Scales by their script names: degrees in semitones above the root.  Keys: the root's semitones
+# above C.  `snap on` is the chromatic scale from C.
+SCALES = {
+    b"chromatic": tuple(range(12)),
+    b"major": (0, 2, 4, 5, 7, 9, 11),
+    b"minor": (0, 2, 3, 5, 7, 8, 10),
+    b"major-pentatonic": (0, 2, 4, 7, 9),
+    b"minor-pentatonic": (0, 3, 5, 7, 10),
+    b"blues": (0, 3, 5, 6, 7, 10),
+    b"whole-tone": (0, 2, 4, 6, 8, 10),
+}
+KEYS = (b"C", b"C#", b"D", b"D#", b"E", b"F", b"F#", b"G", b"G#", b"A", b"A#", b"B")
+SEMITONES = (b"chromatic", 0)
+_NOTES = range(-24, 97)       # wider than any row can reach: t runs from -11.93 to 84
+_SNAPPED = {}
 
-    With t = floor(24 log2(128 / y)) = floor(log2(2^168 / y^24)), it is floor((t + 1) / 2).  For
-    2^(b-1) <= y^24 < 2^b, t is 168 - b, or 169 - b when y^24 is a power of two."""
-    y24 = y ** 24
-    t = 168 - y24.bit_length() + (1 if y24 & (y24 - 1) == 0 else 0)
-    return (t + 1) // 2
+
+def snapped_note(y, snap):
+    """The note (semitones from A4) nearest to t = 12 log2(128 / y) among those of the scale and
+    key `snap`, the lower of two as near.
+
+    Note n belongs when (n + 9 - key) mod 12 is a degree.  n <= t iff y^12 2^n <= 2^84, and the
+    lower note a of the two around t (a <= t <= b) is as near iff 2t <= a + b, iff
+    2^168 <= y^24 2^(a + b); every side is scaled by 2^60 so that negative n needs no fraction."""
+    found = _SNAPPED.get((y, snap))
+    if found is None:
+        scale, key = snap
+        notes = [n for n in _NOTES if (n + 9 - key) % 12 in SCALES[scale]]
+        y12, t12 = y ** 12, 1 << (84 + 60)
+        a = max(n for n in notes if y12 << (n + 60) <= t12)
+        b = min(n for n in notes if y12 << (n + 60) >= t12)
+        found = a if 1 << (168 + 60) <= y12 * y12 << (a + b + 60) else b
+        _SNAPPED[(y, snap)] = found
+    return found
 
 
 _SEMITONE_PITCH = {}
@@ -406,8 +432,8 @@ def semitone_pitch(n):
     return f
 
 
-def snapped_pitch_for(y):
-    return semitone_pitch(semitone_for(y))
+def snapped_pitch_for(y, snap):
+    return semitone_pitch(snapped_note(y, snap))
 
 
 def depth_for(x):
@@ -417,15 +443,15 @@ def depth_for(x):
 class Pad:
     def __init__(self, engine):
         self.e = engine
-        self.snap_on = False             # snap to semitones: read at the next position
+        self.snap_to = None              # (scale, key) or None: read at the next position
 
     def _set(self, off):
         x, y = off
-        self.e.targetPitch = snapped_pitch_for(y) if self.snap_on else pitch_for(y)
+        self.e.targetPitch = snapped_pitch_for(y, self.snap_to) if self.snap_to else pitch_for(y)
         self.e.vibratoDepth = depth_for(x)
 
-    def snap(self, on):
-        self.snap_on = on
+    def snap(self, setting):
+        self.snap_to = setting
 
     def move(self, X, Y):
         off = pad_offset(X, Y)
@@ -707,6 +733,17 @@ class ScriptError(Exception):
         self.line_no = line_no
 
 
+def parse_snap(i, args):
+    """`snap on` (every semitone from C), `snap off` (None) or `snap SCALE KEY`."""
+    if args in ([b"on"], [b"off"]):
+        return SEMITONES if args[0] == b"on" else None
+    if not args or args[0] not in SCALES:
+        raise ScriptError(i, "snap needs on, off or a known scale and a key")
+    if len(args) != 2 or args[1] not in KEYS:
+        raise ScriptError(i, "snap %s needs one key of C C# ... B" % args[0].decode())
+    return args[0], KEYS.index(args[1])
+
+
 _INT = re.compile(rb"-?[0-9]+\Z")
 _COUNT = re.compile(rb"[0-9]+\Z")
 _BLANKS = re.compile(rb"[ \t]+")
@@ -746,9 +783,7 @@ def parse_script(data):
                 raise ScriptError(i, "coordinate out of range")
             commands.append((i, name.decode(), (x & 0xFFFF, y & 0xFFFF)))
         elif name == b"snap":
-            if len(args) != 1 or args[0] not in (b"on", b"off"):
-                raise ScriptError(i, "snap needs on or off")
-            commands.append((i, "snap", args[0] == b"on"))
+            commands.append((i, "snap", parse_snap(i, args)))
         elif name == b"default":
             if args:
                 raise ScriptError(i, "default takes nothing after it")

@@ -1,9 +1,12 @@
-// The pad: which positions count as inside, the pitch and depth they pick, snapped or not, the
-// button rules and the semitone scale's ticks.
+// The pad: which positions count as inside, the pitch and depth they pick, snapped to a scale or
+// not, the button rules and the semitone ticks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <compare>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "app/pad.h"
@@ -32,6 +35,7 @@ class Natural {
     limbs_.insert(limbs_.begin(), bits / 32, 0u);
     return *this *= uint32_t{1} << (bits % 32);
   }
+  friend bool operator==(const Natural& a, const Natural& b) = default;
   friend std::strong_ordering operator<=>(const Natural& a, const Natural& b) {
     if (a.limbs_.size() != b.limbs_.size()) return a.limbs_.size() <=> b.limbs_.size();
     for (size_t i = a.limbs_.size(); i-- > 0;) {
@@ -81,33 +85,87 @@ TEST(PadMapping, PitchIsReciprocalToHeight) {
   EXPECT_EQ(pad::pitchForHeight(3), static_cast<float>(56320.0 / 3.0));
 }
 
-TEST(PadSnap, EveryRowSnapsToTheNearestSemitone) {
-  // n is nearest to 12 log2(128 / y) iff y^24 2^(2n - 1) < 2^168 < y^24 2^(2n + 1); both sides
-  // are scaled by 2^25 so that the lowest n (-12) needs no fraction.
-  for (int y = 1; y <= 255; ++y) {
-    SCOPED_TRACE(y);
-    const int n = pad::kSemitoneOfRow[y];
-    ASSERT_GE(n, pad::kLowestSemitone);
-    ASSERT_LE(n, pad::kHighestSemitone);
-    const Natural twoTo168 = power(2, 0, 168 + 25);
-    EXPECT_LT(power(y, 24, 2 * n - 1 + 25), twoTo168);
-    EXPECT_GT(power(y, 24, 2 * n + 1 + 25), twoTo168);
-    EXPECT_EQ(pad::snappedPitchForHeight(y), pad::kSemitonePitch[n - pad::kLowestSemitone]);
-  }
-  EXPECT_EQ(pad::snappedPitchForHeight(1), 56320.0f);
-  EXPECT_EQ(pad::snappedPitchForHeight(128), 440.0f);
-  EXPECT_EQ(pad::snappedPitchForHeight(255), 220.0f);
+// Where row y's unsnapped pitch lies, t = 12 log2(128 / y) semitones above 440 Hz, worked out
+// with whole numbers: 2t lies in [floor2t, floor2t + 1), and equals floor2t when `whole`.
+struct RowPlace {
+  int floor2t;
+  bool whole;
+};
+
+RowPlace placeOfRow(int y) {
+  // 2t >= k iff 2^168 >= y^24 2^k; both sides times 2^40 so that negative k needs no fraction.
+  const Natural twoTo168 = power(2, 0, 168 + 40);
+  int k = -40;
+  while (power(y, 24, k + 1 + 40) <= twoTo168) ++k;
+  return {k, power(y, 24, k + 40) == twoTo168};
 }
 
-TEST(PadSnap, EverySemitoneIsTheFloatNearestToIt) {
+// The note nearest to t among those of a scale in a key, the lower of two as near, by trying
+// every note: n is in the scale when (n + 9 - key) mod 12 is one of its degrees.
+int nearestNoteInScale(RowPlace at, const std::vector<int>& degrees, int key) {
+  std::optional<int> best;
+  for (int n = -40; n <= 120; ++n) {
+    const int degree = ((n + 9 - key) % 12 + 12) % 12;
+    if (std::find(degrees.begin(), degrees.end(), degree) == degrees.end()) continue;
+    // For best < n: n is strictly nearer iff 2t > best + n.
+    const int sum = best ? *best + n : 0;
+    const bool notNearer = best && (at.floor2t < sum || (at.floor2t == sum && at.whole));
+    if (!notNearer) best = n;
+  }
+  return *best;
+}
+
+TEST(PadSnap, EveryRowOfEveryScaleInEveryKeySnapsToItsNearestNote) {
+  struct ScaleCase {
+    const char* name;
+    std::vector<int> degrees;
+  };
+  const ScaleCase scales[] = {
+      {"chromatic", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}},
+      {"major", {0, 2, 4, 5, 7, 9, 11}},
+      {"minor", {0, 2, 3, 5, 7, 8, 10}},
+      {"major-pentatonic", {0, 2, 4, 7, 9}},
+      {"minor-pentatonic", {0, 3, 5, 7, 10}},
+      {"blues", {0, 3, 5, 6, 7, 10}},
+      {"whole-tone", {0, 2, 4, 6, 8, 10}},
+  };
+  ASSERT_EQ(std::size(scales), static_cast<size_t>(pad::kScaleCount));
+  const std::string_view keys[] = {"C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B"};
+  EngineState state;
+  int lowest = 1000, highest = -1000;
+  for (int y = 1; y <= 255; ++y) {
+    const RowPlace at = placeOfRow(y);
+    ASSERT_EQ(pad::kHalfSemitonesOfRow[y], at.floor2t) << "row " << y;
+    for (const ScaleCase& scale : scales) {
+      const auto named = std::find(pad::kScaleNames.begin(), pad::kScaleNames.end(), scale.name);
+      ASSERT_NE(named, pad::kScaleNames.end()) << scale.name;
+      for (int key = 0; key < 12; ++key) {
+        ASSERT_EQ(pad::kKeyNames[key], keys[key]);
+        const pad::Snap snap{static_cast<pad::Scale>(named - pad::kScaleNames.begin()), key};
+        const int expected = nearestNoteInScale(at, scale.degrees, key);
+        lowest = std::min(lowest, expected);
+        highest = std::max(highest, expected);
+        pad::setSnap(state, snap);
+        ASSERT_EQ(pad::noteFor(state, y), expected)
+            << "row " << y << ", " << scale.name << " " << keys[key];
+        ASSERT_EQ(pad::targetPitchFor(state, y), pad::notePitch(expected));
+      }
+    }
+  }
+  // The pitch table reaches exactly as far as the widest gap between notes can send a row.
+  EXPECT_EQ(lowest, pad::kLowestNote);
+  EXPECT_EQ(highest, pad::kHighestNote);
+}
+
+TEST(PadSnap, EveryNoteIsTheFloatNearestToIt) {
   // f = m 2^(e - 24) is nearest to 440 2^(n/12) iff (f - u/2)^12 < 440^12 2^n < (f + u/2)^12,
   // u = 2^(e - 23) the spacing around f (m is never a power of two here, so it is the same on
   // both sides). With 440 = 55 * 8 and f +- u/2 = (2m +- 1) 2^(e - 25), both sides times 2^204:
   // (2m +- 1)^12 2^(12e - 96) against 55^12 2^(240 + n).
-  for (int n = pad::kLowestSemitone; n <= pad::kHighestSemitone; ++n) {
+  for (int n = pad::kLowestNote; n <= pad::kHighestNote; ++n) {
     SCOPED_TRACE(n);
     int e = 0;
-    const float f = pad::kSemitonePitch[n - pad::kLowestSemitone];
+    const float f = pad::notePitch(n);
     const auto m = static_cast<uint32_t>(std::ldexp(std::frexp(f, &e), 24));
     ASSERT_NE(m & (m - 1), 0u);
     const Natural target = power(55, 12, 240 + n);
@@ -121,8 +179,8 @@ TEST(PadSnap, ApplyingFromTheNextPositionWithTheDepthUnchanged) {
   allocateTake(state);
   pad::mouseMove(state, 64 + 200, 64 + 100);
   EXPECT_EQ(state.targetPitch, pad::pitchForHeight(100));
-  pad::setSnap(state, true);
-  EXPECT_EQ(state.targetPitch, pad::pitchForHeight(100));  // the toggle alone changes nothing
+  pad::setSnap(state, pad::Snap{});                        // every semitone
+  EXPECT_EQ(state.targetPitch, pad::pitchForHeight(100));  // the setting alone changes nothing
   pad::mouseMove(state, 64 + 200, 64 + 100);
   EXPECT_NEAR(state.targetPitch, 554.365, 0.001);  // 563.2 Hz snaps down to the C sharp
   EXPECT_EQ(state.targetPitch, pad::targetPitchFor(state, 100));
@@ -133,11 +191,18 @@ TEST(PadSnap, ApplyingFromTheNextPositionWithTheDepthUnchanged) {
   pad::keyOn(state, *at);
   EXPECT_NEAR(state.targetPitch, 622.254, 0.001);
 
-  pad::setSnap(state, false);
+  pad::setSnap(state, pad::Snap{pad::Scale::kMajor, 2});  // D major has no E flat
   EXPECT_NEAR(state.targetPitch, 622.254, 0.001);
+  pad::mouseMove(state, 64 + 10, 64 + 90);
+  EXPECT_NEAR(state.targetPitch, 659.255, 0.001);  // the E is nearer than the D
+  EXPECT_EQ(state.vibratoDepth, pad::depthForOffset(10));
+
+  pad::setSnap(state, std::nullopt);
+  EXPECT_NEAR(state.targetPitch, 659.255, 0.001);
   pad::mouseMove(state, 64 + 10, 64 + 90);
   EXPECT_EQ(state.targetPitch, pad::pitchForHeight(90));
   EXPECT_EQ(state.targetPitch, pad::targetPitchFor(state, 90));
+  EXPECT_EQ(pad::noteFor(state, 90), 6);  // off, a row is still named by its nearest semitone
 }
 
 TEST(PadMapping, DepthStartsAfterTheLeftQuarter) {

@@ -24,8 +24,8 @@ TEST(RenderScript, ParsesEveryCommandSkippingBlanksAndComments) {
   const auto c = commands(
       "# a demo\r\n\n  move 1 2\nldown 192 192\r\nlup 0 0\n\trdown 5 6\nrup 7 8\n"
       "render 12\nload /tmp/a file.wav  \nsave /tmp/out/take.wav\n   # indented comment\n"
-      "snap on\nsnap\toff \ndefault\nframes 127\n");
-  ASSERT_EQ(c.size(), 12u);
+      "snap on\nsnap\toff \ndefault\nframes 127\nsnap  minor-pentatonic\tF#\n");
+  ASSERT_EQ(c.size(), 13u);
   EXPECT_EQ(c[0].kind, Kind::kMove);
   EXPECT_EQ(c[0].x, 1);
   EXPECT_EQ(c[0].y, 2);
@@ -40,12 +40,17 @@ TEST(RenderScript, ParsesEveryCommandSkippingBlanksAndComments) {
   EXPECT_EQ(c[7].kind, Kind::kSave);
   EXPECT_EQ(c[7].line, 10);
   EXPECT_EQ(c[8].kind, Kind::kSnap);
-  EXPECT_TRUE(c[8].on);
+  ASSERT_TRUE(c[8].snap);
+  EXPECT_EQ(c[8].snap->scale, pad::Scale::kChromatic);
+  EXPECT_EQ(c[8].snap->key, 0);
   EXPECT_EQ(c[9].kind, Kind::kSnap);
-  EXPECT_FALSE(c[9].on);
+  EXPECT_FALSE(c[9].snap);
   EXPECT_EQ(c[10].kind, Kind::kDefault);
   EXPECT_EQ(c[11].kind, Kind::kRender);
   EXPECT_EQ(c[11].frames, 127u);
+  ASSERT_TRUE(c[12].snap);
+  EXPECT_EQ(c[12].snap->scale, pad::Scale::kMinorPentatonic);
+  EXPECT_EQ(c[12].snap->key, 6);
 }
 
 TEST(RenderScript, NegativeCoordinatesArriveAsSixteenBitValues) {
@@ -83,6 +88,11 @@ TEST(RenderScript, RefusesMalformedLinesNamingTheLine) {
       {"snap yes\n", 1},
       {"snap ON\n", 1},
       {"snap on off\n", 1},
+      {"snap major\n", 1},
+      {"render 1\nsnap dorian D\n", 2},
+      {"snap major Db\n", 1},
+      {"snap major d\n", 1},
+      {"snap blues C extra\n", 1},
       {"default 440\n", 1},
   };
   for (const Case& c : cases) {
