@@ -1,13 +1,14 @@
 // The browser edition's page: the pad, its input, the sound, the files and the commands wired
 // together, and the window the tests look through (window.tonvarel). The page keeps a module
 // instance of its own, apart from the worklet's, for the pad's geometry and for what a position
-// plays; it mirrors the snap setting so that both agree.
+// plays; it mirrors the snap setting (snap.js) so that both agree.
 import { Audio } from './audio.js';
 import { applyTexts, listenToMenus, showAbout, showMessage } from './commands.js';
 import { Feedback } from './feedback.js';
 import { download, listenToFiles } from './files.js';
-import { Input, semitoneRows } from './input.js';
+import { Input } from './input.js';
 import { PadView, fitPanels, layOut } from './pad.js';
+import { Snap } from './snap.js';
 import { messageText, pickLanguage, texts } from './texts.js';
 import createTonvarel from './tonvarel.js';
 
@@ -31,8 +32,9 @@ async function start() {
 
   let input = null;
   let feedback = null;
-  let snap = false;
-  let waveLength = 0;  // the take length whose waveform is shown
+  let snap = null;
+  let waveLength = 0;  // the take length whose drawing is shown
+  let playCommands = 0;  // plays and stops sent
   let voice = null;  // the worklet's last word on the voice, which may come before the panel
   const hint = $('hint');
   const showHint = (info) => {
@@ -50,7 +52,7 @@ async function start() {
       // A new engine: nothing held, the built-in tone, and the snap the toggle shows.
       input?.forget();
       feedback?.showVoice({ builtIn: true, wave: new Float32Array(0) });
-      if (snap) audio.send({ type: 'snap', on: true }, performance.now());
+      if (snap?.on) audio.send(snap.event(), performance.now());
     }
   };
   const fromWorklet = (data) => {
@@ -92,9 +94,16 @@ async function start() {
   const send = (event, time, transfer) => audio.send(event, time, transfer);
   input = new Input({
     canvas: pad.canvas, pad, send: (event, e) => send(event, e.timeStamp), gesture, changed,
-    rows: semitoneRows(geometry.ticks.map((tick) => tick.row)),
+    // The semitones' rows, ending below the lowest tick at offset 255, the last row inside.
+    rows: [...pad.notes.map((n) => n.row), 319],
     keyOn: (at) => { $('announce').textContent = feedback.spoken(at); },
   });
+  const showScale = () => {
+    pad.setScale(snap.mask, snap.key);
+    feedback.setScale(snap.mask, snap.key);
+  };
+  snap = new Snap({ t, module: m, send, shown: () => { showScale(); changed(); } });
+  showScale();
 
   const relayout = () => {
     layOut(pad, $('stage'), document.querySelector('.bar'));
@@ -117,16 +126,11 @@ async function start() {
     'cmd-about': () => showAbout(),
     'cmd-play': (e) => {
       const playing = feedback.take.playing;
+      playCommands++;
       send({ type: playing ? 'stop' : 'play' }, e.timeStamp);
       feedback.showTake({ ...feedback.take, playing: !playing });
     },
-    'cmd-snap': (e) => {
-      snap = !snap;
-      $('cmd-snap').setAttribute('aria-pressed', String(snap));
-      m._tv_snap(snap ? 1 : 0);
-      send({ type: 'snap', on: snap }, e.timeStamp);
-      changed();
-    },
+    'cmd-snap': (e) => snap.toggle(e),
   });
   listenToFiles({
     picker: $('picker'), send, gesture,
@@ -136,11 +140,13 @@ async function start() {
     },
   });
 
-  // The take's state, asked of the worklet ten times a second; its waveform once it closed.
+  // The take's state, asked of the worklet ten times a second; its drawing once it closed. An
+  // answer to a question asked before the last play or stop is not shown: it would undo it.
   setInterval(async () => {
     if (!audio.ready || document.hidden) return;
+    const asked = playCommands;
     const status = await audio.ask('status');
-    if (status === null) return;
+    if (status === null || asked !== playCommands) return;
     feedback.showTake(status);
     if (!status.recording && status.length !== waveLength) {
       waveLength = status.length;

@@ -183,6 +183,12 @@ EMSCRIPTEN_KEEPALIVE int tv_take_wrapped() {
   return takeWrapped ? 1 : 0;
 }
 
+// The pitch of the block being played while the key is on, 0 while it is off: what the take's
+// drawing follows.
+EMSCRIPTEN_KEEPALIVE float tv_sounding_pitch() {
+  return engine.gate.load(std::memory_order_relaxed) ? engine.currentPitch : 0.0f;
+}
+
 // The active tone table, for its drawing: 16-bit samples, possibly at an odd address.
 EMSCRIPTEN_KEEPALIVE const uint8_t* tv_table_bytes() {
   return engine.table.load(std::memory_order_relaxed);

@@ -1,45 +1,12 @@
 // What the player sees besides the pad: the note being played, the voice and its waveform, the
-// take's meter in the bar and the take's waveform once it closed. Every readout keeps its size.
+// take's meter in the bar and, once it closed, what the take played. Every readout keeps its size.
+import { drawTake, drawWave } from './contour.js';
 import { noteOf, signed } from './texts.js';
 
 const RATE = 44100;
 const TAKE_SECONDS = 60;
 
 const $ = (id) => document.getElementById(id);
-
-// Column-wise minimum and maximum pairs, drawn as bars scaled to their own peak.
-export function drawWave(canvas, wave) {
-  const ratio = window.devicePixelRatio || 1;
-  const w = Math.max(1, Math.round(canvas.clientWidth * ratio));
-  const h = Math.max(1, Math.round(canvas.clientHeight * ratio));
-  if (canvas.width !== w || canvas.height !== h) {
-    canvas.width = w;
-    canvas.height = h;
-  }
-  const g = canvas.getContext('2d');
-  g.clearRect(0, 0, w, h);
-  const ink = getComputedStyle(document.documentElement).getPropertyValue('--accent').trim();
-  g.fillStyle = ink;
-  const columns = wave.length / 2;
-  let peak = 0;
-  for (const v of wave) peak = Math.max(peak, Math.abs(v));
-  const middle = h / 2;
-  if (columns === 0 || peak === 0) {
-    g.globalAlpha = 0.4;
-    g.fillRect(0, Math.floor(middle), w, Math.max(1, Math.round(ratio)));
-    g.globalAlpha = 1;
-    return;
-  }
-  const reach = 0.8 * (h / 2 - ratio) / peak;
-  g.globalAlpha = 0.6;
-  for (let x = 0; x < w; x++) {
-    const c = Math.min(columns - 1, Math.floor(x * columns / w));
-    const top = middle - wave[2 * c + 1] * reach;
-    const bottom = middle - wave[2 * c] * reach;
-    g.fillRect(x, top, 1, Math.max(ratio, bottom - top));
-  }
-  g.globalAlpha = 1;
-}
 
 export class Feedback {
   constructor(t, pitchFor, depthFor) {
@@ -48,7 +15,8 @@ export class Feedback {
     this.depthFor = depthFor;  // the module's vibrato depth for a column (offset)
     this.take = { recording: false, length: 0, wrapped: false, playing: false };
     this.voiceWave = new Float32Array(0);
-    this.takeWave = new Float32Array(0);
+    this.takeDrawing = { wave: new Float32Array(0), contour: new Float32Array(0) };
+    this.scale = { mask: 0xfff, key: 0 };
     $('vibrato-label').textContent = t.vibrato;
     $('voice-label').textContent = t.voice;
     $('take-label').textContent = t.take;
@@ -117,16 +85,23 @@ export class Feedback {
     play.querySelector('.short').textContent = playing ? this.t.short.stop : this.t.short.play;
   }
 
-  showTakeWave({ wave, samples }) {
-    this.takeWave = wave;
+  // The closed take: its pitch over time and its loudness, as the worklet kept them.
+  showTakeWave({ wave, samples, contour }) {
+    this.takeDrawing = { wave, contour };
     $('take-length').textContent = samples > 0 ? `${(samples / RATE).toFixed(1)} ${this.t.seconds}`
                                                : this.t.noTake;
-    drawWave($('take-wave'), wave);
+    drawTake($('take-wave'), this.takeDrawing, this.scale);
+  }
+
+  // The scale the take's note grid stresses, as the pad's guides do.
+  setScale(mask, key) {
+    this.scale = { mask, key };
+    drawTake($('take-wave'), this.takeDrawing, this.scale);
   }
 
   // After a resize or a change of colours.
   redraw() {
     drawWave($('voice-wave'), this.voiceWave);
-    drawWave($('take-wave'), this.takeWave);
+    drawTake($('take-wave'), this.takeDrawing, this.scale);
   }
 }

@@ -9,23 +9,10 @@ function accepted({ x, y }) {
   return x > 64 && x < 320 && y > 64 && y < 320;
 }
 
-// Rows one semitone apart, top to bottom: the scale's own tick rows, continued above the top
-// tick by semitones computed as the ticks are (16 * 2^(j/12) truncated) down to offset 1, and
-// ending below the lowest tick at offset 255, the last row inside the pad.
-export function semitoneRows(tickRows) {
-  const rows = new Set(tickRows);
-  for (let j = -1; ; j--) {
-    const d = Math.floor(2 ** (j / 12) * 16);
-    if (d < 1) break;
-    rows.add(d + 64);
-  }
-  rows.add(319);
-  return [...rows].sort((a, b) => a - b);
-}
-
 export class Input {
-  // send(event, domEvent): posts one event; changed(): what is held or where changed;
-  // keyOn(at): a key went on at an accepted position.
+  // rows: the client rows Up and Down step through, top to bottom; send(event, domEvent): posts
+  // one event; changed(): what is held or where changed; keyOn(at): a key went on at an
+  // accepted position.
   constructor({ canvas, pad, rows, send, gesture, changed, keyOn }) {
     Object.assign(this, { canvas, pad, rows, send, gesture, changed, keyOn });
     this.position = null;  // the last client position given, by any means

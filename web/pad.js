@@ -7,8 +7,30 @@ import { noteName } from './texts.js';
 export const VIEW = { x: 32, y: 58, width: 294, height: 268 };
 const TOP_TICK_NOTE = 105;  // tick 0 marks 3,520 Hz: A7
 const LABEL_END = 48;  // labels end left of the long ticks, which start at client x 49
+const GUIDE_GAP = 5;  // device pixels: guides closer than this to a stronger one are left out
 
-function colour(name) {
+// How strongly a note's guide is drawn: 0 for the key's root, 1 for the scale's other notes, 2
+// for the rest; `mask` has bit d set for each degree d of the scale above the root `key`.
+export const GUIDE_STYLES = ['--guide-root', '--guide-scale', '--guide'];
+export function guideRank(note, mask, key) {
+  const d = (((note - key) % 12) + 12) % 12;
+  return d === 0 ? 0 : (mask >> d) & 1 ? 1 : 2;
+}
+
+// The rows of the semitones, top to bottom, with their notes (MIDI numbers): the scale's ticks,
+// continued above the top tick by semitones computed as the ticks are (16 * 2^(j/12) truncated)
+// up to offset 1. Rows that round alike come once, with the lowest of their notes.
+export function noteRows(ticks) {
+  const rows = new Map(ticks.map((tick, j) => [tick.row, TOP_TICK_NOTE - j]));
+  for (let j = -1; ; j--) {
+    const d = Math.floor(2 ** (j / 12) * 16);
+    if (d < 1) break;
+    if (!rows.has(d + 64)) rows.set(d + 64, TOP_TICK_NOTE - j);
+  }
+  return [...rows].sort(([a], [b]) => a - b).map(([row, note]) => ({ row, note }));
+}
+
+export function colour(name) {
   return getComputedStyle(document.documentElement).getPropertyValue(name).trim();
 }
 
@@ -19,6 +41,16 @@ export class PadView {
     this.ratio = 1;  // device pixels per CSS pixel
     this.scale = 1;  // device pixels per client unit
     this.layer = document.createElement('canvas');  // the still drawing, copied each frame
+    this.notes = noteRows(geometry.ticks);
+    this.scaleMask = 0xfff;  // degrees of the chosen scale above its key, bit d for degree d
+    this.key = 0;  // the key's root, in semitones above C
+  }
+
+  // The scale whose notes the guides stress, and its root, labelled.
+  setScale(mask, key) {
+    this.scaleMask = mask;
+    this.key = key;
+    this.paintLayer();
   }
 
   // Sizes the canvas to the largest view that fits width x height CSS pixels, in whole CSS
@@ -74,6 +106,7 @@ export class PadView {
     g.fillRect(0, 0, this.layer.width, this.layer.height);
     g.fillStyle = colour('--pad-bg');
     this.fill(g, x, y, size, size);
+    this.paintGuides(g);
     g.fillStyle = colour('--pad-ink');
     // The border: a one-pixel outline whose right and bottom edges are exclusive.
     this.fill(g, x, y, size, 1);
@@ -83,19 +116,42 @@ export class PadView {
     // Each tick runs from fromX leftwards, its far end excluded as a line's end is.
     const ticks = this.geometry.ticks;
     for (const tick of ticks) this.fill(g, tick.toX + 1, tick.row, tick.fromX - tick.toX, 1);
-    // The long ticks are the Cs: named before them.
+    // The key's roots are named before their ticks (the long ones at each C, in C).
     const unit = this.scale / this.ratio;
     const font = Math.min(13, Math.max(9, 7 * unit)) * this.ratio;
     g.font = `${font}px system-ui, sans-serif`;
     g.textAlign = 'right';
     g.textBaseline = 'middle';
     g.fillStyle = colour('--pad-label');
-    const shortEnd = Math.max(...ticks.map((t) => t.toX));
     ticks.forEach((tick, j) => {
-      if (tick.toX === shortEnd) return;
-      g.fillText(noteName(TOP_TICK_NOTE - j), (LABEL_END - VIEW.x) * this.scale - 3 * this.ratio,
+      const note = TOP_TICK_NOTE - j;
+      if (guideRank(note, this.scaleMask, this.key) !== 0) return;
+      g.fillText(noteName(note), (LABEL_END - VIEW.x) * this.scale - 3 * this.ratio,
                  (tick.row + 0.5 - VIEW.y) * this.scale);
     });
+  }
+
+  // Faint lines across the pad at the semitones' rows, the scale's notes stronger and its roots
+  // strongest. Strongest first: a line closer than GUIDE_GAP device pixels to one already drawn
+  // is left out, so that the crowded top stays readable rather than one smear.
+  paintGuides(g) {
+    const { x, size } = this.geometry.pad;
+    const rank = (note) => guideRank(note, this.scaleMask, this.key);
+    const styles = GUIDE_STYLES.map(colour);
+    const thin = Math.max(1, Math.round(this.ratio));
+    const drawn = [];
+    const left = Math.round((x + 1 - VIEW.x) * this.scale);
+    const right = Math.round((x + size - 1 - VIEW.x) * this.scale);
+    const order = [...this.notes].sort((a, b) => rank(a.note) - rank(b.note) || a.row - b.row);
+    for (const { row, note } of order) {
+      const r = rank(note);
+      const thick = r === 0 ? 2 * thin : thin;
+      const top = Math.round((row + 0.5 - VIEW.y) * this.scale - thick / 2);
+      if (drawn.some((y) => Math.abs(y - top) < GUIDE_GAP)) continue;
+      drawn.push(top);
+      g.fillStyle = styles[r];
+      g.fillRect(left, top, right - left, thick);
+    }
   }
 
   // The pad with what is being played: a ring under the pointer or finger and a line across

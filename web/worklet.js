@@ -8,13 +8,14 @@
 // frame. That is a `tonvarel-render` script line placed between two `frames` lines: each applied
 // event is logged with the number of frames rendered before it, so the page can write out that
 // script.
-// Questions from the page (the log, the take's state, drawings of the table and the take) carry
-// an id and are answered from the port's handler. process() only renders into the module's fixed
-// frames, mixes in the take being played back and copies samples out: it neither allocates nor
-// posts.
+// Questions from the page (the log, the take's state, drawings of the table and the take, whose
+// pitch is kept per quantum while it records, in storage taken once) carry an id and are
+// answered from the port's handler. process() only renders into the module's fixed frames, mixes
+// in the take being played back and copies samples out: it neither allocates nor posts.
 import createTonvarel from './tonvarel.js';
 
 const TAKE_SAMPLES = 2_646_000;  // 60 s of mono at 44,100 Hz, as the engine's take holds
+const QUANTUM = 128;  // frames of the take a contour slot stands for
 const LOG_LIMIT = 200_000;  // events; a longer session stops logging rather than grow without end
 const SCALE = 1 / 32768;
 const CLOSE_UP = 400;  // samples of the tone table drawn: about four periods at 440 Hz
@@ -53,6 +54,9 @@ class TonvarelProcessor extends AudioWorkletProcessor {
     this.playback = new Int16Array(TAKE_SAMPLES);
     this.playLength = 0;
     this.playAt = 0;
+    // The pitch while the take records, one slot a quantum of it (0 where the key was off), in
+    // the take's own order: slot k stands for its samples from k * QUANTUM on.
+    this.contour = new Float32Array(Math.ceil(TAKE_SAMPLES / QUANTUM));
     // For the tests: with tapSeconds, the samples served from the first frame on are also kept,
     // in storage taken once, exactly as they were handed to the output.
     const tapFrames = (options.processorOptions.tapSeconds || 0) * sampleRate;
@@ -113,7 +117,8 @@ class TonvarelProcessor extends AudioWorkletProcessor {
         const at = m._tv_take_bytes() >> 1;  // the take's storage comes from malloc: aligned
         const count = m._tv_take_length() / 2;
         const heap = m.HEAP16;
-        return { wave: envelope(count, question.columns, (i) => heap[at + i]), samples: count };
+        return { wave: envelope(count, question.columns, (i) => heap[at + i]), samples: count,
+                 contour: this.contour.slice(0, Math.ceil(count / QUANTUM)) };
       }
       default:
         return {};
@@ -134,7 +139,11 @@ class TonvarelProcessor extends AudioWorkletProcessor {
         else entry.type = 'builtin';
         break;
       case 'save': this.save(); break;
-      case 'snap': entry.on = event.on === true; m._tv_snap(entry.on ? 1 : 0); break;
+      case 'snap':
+        if (m._tv_snap(event.scale, event.key) === 0) return;
+        entry.scale = event.scale;
+        entry.key = event.key;
+        break;
       case 'builtin': m._tv_builtin(); break;
       case 'play': this.play(); break;
       case 'stop': this.playLength = 0; this.playAt = 0; break;
@@ -211,7 +220,10 @@ class TonvarelProcessor extends AudioWorkletProcessor {
     if (this.frames === 0) this.firstFrame = currentFrame;
     for (let from = 0; from < left.length; from += this.maxFrames) {
       const count = Math.min(this.maxFrames, left.length - from);
+      const slot = m._tv_take_recording() === 1
+          ? Math.floor(m._tv_take_length() / 2 / QUANTUM) % this.contour.length : -1;
       m._tv_render_frames(count);
+      if (slot >= 0) this.contour[slot] = m._tv_sounding_pitch();
       const samples = m.HEAP16;  // a new view only if memory grew since
       for (let i = 0; i < count; i++) {
         const k = this.base + 2 * i;

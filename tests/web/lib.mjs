@@ -116,6 +116,11 @@ export function mono44100s16() {
 
 // ---- The worklet's log replayed by the native renderer ----
 
+// The renderer's names of the scales and keys, in the module's numbering.
+const SCALES = ['chromatic', 'major', 'minor', 'major-pentatonic', 'minor-pentatonic', 'blues',
+                'whole-tone'];
+const KEYS = ['C', 'C#', 'D', 'D#', 'E', 'F', 'F#', 'G', 'G#', 'A', 'A#', 'B'];
+
 // The log as a tonvarel-render script: each event after the frames rendered before it. `files`
 // maps each loaded name to a path; each save writes to the next of `saves`.
 export function logScript(log, { files = {}, saves = [] } = {}) {
@@ -134,7 +139,9 @@ export function logScript(log, { files = {}, saves = [] } = {}) {
         if (saved === saves.length) throw new Error('the log saves more takes than expected');
         lines.push(`save ${saves[saved++]}`);
         break;
-      case 'snap': lines.push(`snap ${e.on ? 'on' : 'off'}`); break;
+      case 'snap':
+        lines.push(e.scale < 0 ? 'snap off' : `snap ${SCALES[e.scale]} ${KEYS[e.key]}`);
+        break;
       case 'builtin': lines.push('default'); break;
       case 'play': case 'stop':
         throw new Error('a played take is mixed into the output: the log cannot be replayed');

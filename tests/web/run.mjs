@@ -569,7 +569,9 @@ async function desktop(browser, origin) {
   await page.keyboard.up('Shift');
   await sleep(100);
 
-  // Snapped: a slow glide over many rows, each sounding the semitone nearest to it.
+  // Snapped to D major: a slow glide over many rows, each sounding the scale's nearest note.
+  await page.select('#snap-scale', '1');
+  await page.select('#snap-key', '2');
   await page.click('#cmd-snap');
   check(await page.$eval('#cmd-snap', (e) => e.getAttribute('aria-pressed')) === 'true',
         'the snap toggle is not pressed');
@@ -580,8 +582,10 @@ async function desktop(browser, origin) {
     await page.mouse.move(at(150 + (260 - y), y).x, at(150 + (260 - y), y).y);
   }
   await sleep(300);
-  const cents = await page.$eval('#cents', (e) => e.textContent);
-  check(cents === '±0 ¢', `snapped, the readout says ${cents}`);
+  const [note, cents] = await page.$$eval(['#note', '#cents'].join(),
+                                          (e) => e.map((x) => x.textContent));
+  check(cents === '±0 ¢' && /^(D|E|F♯|G|A|B|C♯)\d$/.test(note),
+        `snapped to D major, the readout says ${note} ${cents}`);
   await picture(page, 'web-desktop.png');
   await page.mouse.up();
   await sleep(200);
@@ -596,6 +600,12 @@ async function desktop(browser, origin) {
         `the log's first frame is ${sound.log.firstFrame}`);
   check(problems.length === 0, `the desktop: ${problems.join('; ')}`);
   await page.close();
+  // The next visit remembers the scale and key, with snap off as always at first.
+  const again = await openPage(browser, origin, '?lang=en');
+  const kept = await again.page.$$eval('#cmd-snap, #snap-scale, #snap-key', ([b, s, k]) =>
+    [s.value, k.value, b.getAttribute('aria-pressed')]);
+  check(kept.join() === '1,2,false', `the next visit shows scale, key and snap as ${kept}`);
+  await again.page.close();
 
   sameAsRenderer('desktop', sound);
   const log = sound.log.log;
@@ -606,7 +616,8 @@ async function desktop(browser, origin) {
             [`ldown 128 ${c5}`, `move 144 ${c5}`, `move 160 ${c5}`, `lup 160 ${c5}`]) &&
         keys.slice(0, 3).every((l) => l.startsWith('move 128 ')),
         `the keys gave ${JSON.stringify(keys)}`);
-  check(log.some((e) => e.type === 'snap' && e.on === true), 'snap on was not logged');
+  check(log.some((e) => e.type === 'snap' && e.scale === 1 && e.key === 2),
+        'snap to D major was not logged');
   const held = log.filter((e) => ['rdown', 'ldown', 'lup', 'rup'].includes(e.type)).slice(1, 7);
   check(held.map((e) => e.type).join() === 'lup,rdown,ldown,lup,ldown,lup' &&
         log.some((e) => e.type === 'rup'), `Shift and Space gave ${JSON.stringify(held)}`);
@@ -644,13 +655,21 @@ async function takePlayback(browser, origin) {
       () => !document.getElementById('cmd-play').classList.contains('playing'),
       { timeout: 10_000 });
   await sleep(200);
-  const inked = await page.$eval('#take-wave', (c) => {
+  // The take's drawing follows the glide: a line in the accent colour across the canvas, rising.
+  const line = (await page.$eval('#take-wave', (c) => {
     const pixels = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
-    let n = 0;
-    for (let i = 3; i < pixels.length; i += 4) if (pixels[i] > 0) n++;
-    return n / (c.width * c.height);
-  });
-  check(inked > 0.2, `the take's waveform covers ${(100 * inked).toFixed(1)} % of its canvas`);
+    return Array.from({ length: c.width }, (_, x) => {
+      let [sum, n] = [0, 0];
+      for (let y = 0; y < c.height; y++) {
+        const k = 4 * (y * c.width + x);
+        if (pixels[k + 3] > 200 && pixels[k] > 150 && pixels[k + 1] < 130) [sum, n] = [sum + y, n + 1];
+      }
+      return n > 0 ? sum / n : null;
+    });
+  })).filter((y) => y !== null);
+  check(line.length > 0.8 * await page.$eval('#take-wave', (c) => c.width) &&
+        line[0] > line.at(-1) + 5, `the take's pitch line spans ${line.length} columns, ` +
+        `from y ${line[0]?.toFixed(1)} to ${line.at(-1)?.toFixed(1)}`);
   const { log, tap } = await soundOf(page);
   check(problems.length === 0, `the take: ${problems.join('; ')}`);
   await page.close();
@@ -668,7 +687,8 @@ async function takePlayback(browser, origin) {
     if (tap.left[i] !== expected || tap.right[i] !== expected) wrong = i;
   }
   check(take.length > 80_000 && wrong < 0 && tap.left.length > start + take.length,
-        `the take played back (${take.length} samples from frame ${start}) differs at ${wrong}`);
+        `the take played back (${take.length} samples from frame ${start}) differs at ${wrong}` +
+        ` (tap ${tap.left.length}, play at ${from})`);
 }
 
 // ---- 9: the worklet fails to load; the next gesture starts it again ----
