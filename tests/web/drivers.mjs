@@ -11,7 +11,8 @@
 // A page offers: goto(url), evaluate(fn, ...args), waitFor(fn, ...args), mouse('down'|'move'|'up',
 // at), touch('start'|'move'|'end', at), click(find, ...args) (find returns the element, in the
 // page), loadFile(file, openChooser), screenshot(file), nextDownload() → { name, bytes },
-// problems() → console errors and warnings, page errors, failed requests; close().
+// problems() → console errors and warnings, page errors, failed requests, content security policy
+// violations; close().
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -170,6 +171,14 @@ class Page {
 
 // ---- Chromium and Firefox through puppeteer-core ----
 
+// Before any script of the page: every content security policy violation is noted, whether or
+// not the browser also says so on its console.
+function NOTE_VIOLATIONS() {
+  window.__violations = [];
+  addEventListener('securitypolicyviolation', (e) => window.__violations.push(
+      `content security policy: ${e.effectiveDirective} refused ${e.blockedURI || 'an inline part'}`));
+}
+
 class PuppeteerPage extends Page {
   constructor(engine, page, downloads) {
     super();
@@ -282,7 +291,9 @@ class PuppeteerPage extends Page {
     return { name, bytes: fs.readFileSync(path.join(kept, name)) };
   }
 
-  async problems() { return [...this.seen]; }
+  async problems() {
+    return [...this.seen, ...await this.evaluate(() => window.__violations ?? [])];
+  }
 
   async close() { await this.page.close(); }
 }
@@ -298,6 +309,7 @@ class PuppeteerBrowser {
 
   async newPage() {
     const page = await this.browser.newPage();
+    await page.evaluateOnNewDocument(NOTE_VIOLATIONS);
     if (this.engine === 'chromium') {
       const cdp = await this.browser.target().createCDPSession();
       await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow',
@@ -407,6 +419,8 @@ const HOOKS = `<script>(() => {
   addEventListener('error', (e) => note(e.target === window ? 'page error: ' + e.message
       : 'failed to load: ' + (e.target.src || e.target.href)), true);
   addEventListener('unhandledrejection', (e) => note('unhandled rejection: ' + e.reason));
+  addEventListener('securitypolicyviolation', (e) => note('content security policy: ' +
+      e.effectiveDirective + ' refused ' + (e.blockedURI || 'an inline part')));
   const blobs = new Map();
   const createObjectURL = URL.createObjectURL;
   URL.createObjectURL = (blob) => {
