@@ -11,13 +11,21 @@
 namespace tonvarel::voice {
 namespace {
 
-// The pitch is looked for at about this rate or a little above (22,050 Hz from 44,100 Hz): the
-// highest pitch then has 12 or more samples a period (fewer only in a recording made below
-// 20 kHz), so that a whistle above the range shows its own period rather than passing for one
-// of twice or three times its length.
-constexpr uint32_t kAnalysisRate = 20000;
-// The decimation filter passes up to 0.4 of the lower rate (8.8 kHz from 44.1 kHz), all the
-// harmonics that make a voice's period clear, and spans 8 of the lower rate's samples each side.
+// The pitch is looked for on two copies of the recording. The fine one runs at this rate or a
+// little above (22,050 Hz from 44,100 Hz): the highest pitch has 12 or more of its samples a
+// period, enough to tell a whistle above the range from a pitch an octave or a twelfth below
+// it. The coarse one runs at half that: every lag up to the lowest pitch's period is compared
+// there, at a quarter of the cost, and a frame whose pitch comes out above kRecheckAbove is
+// looked at again on the fine copy over the short lags only. Recordings made below twice the
+// coarse rate are looked at once, at their own rate.
+constexpr uint32_t kFineRate = 20000;
+constexpr double kRecheckAbove = 450.0;
+// The recheck compares lags up to this many times the coarse period, enough for its own test
+// of twice and three times the first dip.
+constexpr double kRecheckReach = 3.25;
+// The decimation filter passes up to 0.4 of the lower rate (8.8 kHz from 44.1 kHz, then 4.4 kHz
+// from that), the harmonics that make a voice's period clear, and spans 8 of the lower rate's
+// samples each side.
 constexpr double kDecimationCutoff = 0.4;
 constexpr int kDecimationReach = 8;
 constexpr double kFramesPerSecond = 50.0;
@@ -47,7 +55,8 @@ constexpr double kAperiodicityScale = 0.1;
 constexpr double kMaxPitchSwing = 0.03;
 
 // Low-passed and decimated by `factor`: output m is centred on input m * factor.
-std::vector<double> decimate(std::span<const float> x, uint32_t factor) {
+template <class Sample>
+std::vector<double> decimate(std::span<const Sample> x, uint32_t factor) {
   if (factor == 1) return std::vector<double>(x.begin(), x.end());
   const double cutoff = kDecimationCutoff / factor;  // cycles per input sample
   const int reach = kDecimationReach * static_cast<int>(factor);
@@ -75,11 +84,6 @@ std::vector<double> decimate(std::span<const float> x, uint32_t factor) {
   }
   return out;
 }
-
-struct Lags {
-  double min;  // the shortest period taken (kVoiceMaxPitch and the margin)
-  int max;     // the longest (kVoiceMinPitch and the margin), also the window's length
-};
 
 // A dip of the normalised difference, placed between lags by a parabola through its lowest
 // lag and the two beside it. Short periods, a few analysis samples long, fall well between two
@@ -112,28 +116,25 @@ Dip deepestDip(const std::vector<double>& normalised, int from, int to) {
   return deepest;
 }
 
-// One frame at `z` (lags.max * 2 samples): its period in analysis samples, or none.
-PitchFrame analyseFrame(const double* z, Lags lags, std::vector<double>& d,
-                        std::vector<double>& normalised) {
+// The period of the `window` samples from `z` (which holds window + lags of them), in its
+// samples, found among lags up to `lags`; none when no lag repeats it well enough.
+std::optional<Dip> findPeriod(const double* z, int window, int lags, std::vector<double>& d,
+                              std::vector<double>& normalised) {
   double running = 0;
-  for (int lag = 1; lag <= lags.max; ++lag) {
-    d[lag] = squaredDifference(z, lags.max, lag);
+  for (int lag = 1; lag <= lags; ++lag) {
+    d[lag] = squaredDifference(z, window, lag);
     running += d[lag];
     normalised[lag] = running > 0 ? d[lag] * lag / running : 1.0;
   }
-  double energy = 0;
-  for (int n = 0; n < lags.max; ++n) energy += z[n] * z[n];
-  PitchFrame frame{0, 1, std::sqrt(energy / lags.max), false};
-
-  // The first dip below the threshold. Searching from lag 2, not from lags.min, lets a pitch
-  // above the range show itself and be refused rather than taken an octave low.
+  // The first dip below the threshold. Searching from lag 2, not from the range's shortest
+  // period, lets a pitch above the range show itself and be refused rather than taken low.
   std::optional<Dip> period;
-  for (int lag = 2; lag < lags.max && !period; ++lag) {
+  for (int lag = 2; lag < lags && !period; ++lag) {
     if (!isDip(normalised, lag)) continue;
     const Dip dip = dipAt(normalised, lag);
     if (dip.value < kPeriodThreshold) period = dip;
   }
-  if (!period) return frame;
+  if (!period) return std::nullopt;
   // A voice whose second or third harmonic outweighs its fundamental nearly repeats after half
   // or a third of its period; a dip at twice or three times the lag that is much deeper shows
   // the whole period.
@@ -141,17 +142,20 @@ PitchFrame analyseFrame(const double* z, Lags lags, std::vector<double>& d,
   for (int multiple = 2; multiple <= 3; ++multiple) {
     const auto from = static_cast<int>((multiple - 0.25) * first);
     const auto to = static_cast<int>(std::ceil((multiple + 0.25) * first));
-    if (to >= lags.max) break;
+    if (to >= lags) break;
     const Dip dip = deepestDip(normalised, from, to);
     if (dip.value < kWholePeriodRatio * period->value &&
         period->value - dip.value > kWholePeriodGain) {
       period = dip;
     }
   }
-  frame.period = period->lag;
-  frame.aperiodicity = period->value;
-  frame.voiced = frame.period >= lags.min;
-  return frame;
+  return period;
+}
+
+double rms(const double* z, int count) {
+  double energy = 0;
+  for (int n = 0; n < count; ++n) energy += z[n] * z[n];
+  return std::sqrt(energy / count);
 }
 
 struct Spread {
@@ -183,22 +187,43 @@ std::optional<Spread> steadiness(const std::vector<PitchFrame>& frames, size_t f
 }  // namespace
 
 PitchTrack trackPitch(std::span<const float> samples, uint32_t sampleRate) {
-  const uint32_t factor = std::max<uint32_t>(1, sampleRate / kAnalysisRate);
-  const std::vector<double> z = decimate(samples, factor);
+  const uint32_t fineFactor = std::max<uint32_t>(1, sampleRate / kFineRate);
+  const std::vector<double> fine = decimate(samples, fineFactor);
+  const bool twoCopies = sampleRate / fineFactor >= kFineRate;
+  const std::vector<double> coarseCopy =
+      twoCopies ? decimate(std::span<const double>(fine), 2) : std::vector<double>();
+  const std::vector<double>& coarse = twoCopies ? coarseCopy : fine;
+  const uint32_t factor = twoCopies ? 2 * fineFactor : fineFactor;  // recording per coarse
   const double rate = static_cast<double>(sampleRate) / factor;
-  const Lags lags{rate / (kVoiceMaxPitch * kRangeMargin),
-                  static_cast<int>(std::ceil(rate * kRangeMargin / kVoiceMinPitch))};
+
+  const int window = static_cast<int>(std::ceil(rate * kRangeMargin / kVoiceMinPitch));
+  const double shortestPeriod = sampleRate / (kVoiceMaxPitch * kRangeMargin);
+  const double recheckBelow = rate / kRecheckAbove;
   const auto hop = std::max<size_t>(1, static_cast<size_t>(rate / kFramesPerSecond + 0.5));
-  const auto span = static_cast<size_t>(2 * lags.max);  // a window and the longest lag
+  const auto span = static_cast<size_t>(2 * window);  // a window and the longest lag
 
   PitchTrack track;
-  track.firstCentre = 0.5 * static_cast<double>(span) * factor;
+  track.firstCentre = static_cast<double>(window) * factor;
   track.hop = static_cast<double>(hop) * factor;
-  std::vector<double> d(lags.max + 1), normalised(lags.max + 1);
+  std::vector<double> d(2 * window + 1), normalised(2 * window + 1);
   double loudest = 0;
-  for (size_t q = 0; q + span <= z.size(); q += hop) {
-    PitchFrame frame = analyseFrame(z.data() + q, lags, d, normalised);
-    frame.period *= factor;
+  for (size_t q = 0; q + span <= coarse.size(); q += hop) {
+    PitchFrame frame{0, 1, rms(coarse.data() + q, window), false};
+    std::optional<Dip> period = findPeriod(coarse.data() + q, window, window, d, normalised);
+    double scale = factor;
+    if (period && twoCopies && period->lag < recheckBelow) {
+      // Again on the fine copy, around the frame's middle, over short lags.
+      const int lags =
+          std::min(2 * window, static_cast<int>(std::ceil(2 * kRecheckReach * period->lag)) + 2);
+      const size_t start = 2 * (q + window) - lags;
+      period = findPeriod(fine.data() + start, lags, lags, d, normalised);
+      scale = fineFactor;
+    }
+    if (period) {
+      frame.period = period->lag * scale;
+      frame.aperiodicity = period->value;
+      frame.voiced = frame.period >= shortestPeriod;
+    }
     loudest = std::max(loudest, frame.level);
     track.frames.push_back(frame);
   }

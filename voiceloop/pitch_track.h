@@ -23,10 +23,11 @@ struct PitchTrack {
   double hop = 0;          // samples of the recording from one frame to the next
 };
 
-// The pitch is looked for on a copy low-passed and decimated to about 22 kHz, with a normalised
-// difference function (cumulative mean normalised, as in YIN) over lags from kVoiceMaxPitch down
-// to kVoiceMinPitch, so that its cost stays a few million products per second of sound. The
-// periods are given in samples of the recording.
+// The pitch is looked for with a normalised difference function (cumulative mean normalised,
+// as in YIN) over lags from kVoiceMaxPitch down to kVoiceMinPitch, on a copy low-passed and
+// decimated to about 11 kHz; high pitches are looked at again on one at about 22 kHz. The cost
+// stays near two million products per second of sound. The periods are given in samples of the
+// recording.
 PitchTrack trackPitch(std::span<const float> samples, uint32_t sampleRate);
 
 struct Stretch {
