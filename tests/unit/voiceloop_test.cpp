@@ -129,8 +129,9 @@ TEST_P(VoicedRecording, LoopsTheHeldPitchAt440HzWithoutAJumpAtThePeakLevel) {
   ASSERT_GT(t.size(), 1u);
   EXPECT_LE(t.size(), kVoiceMaxTableLength);
   int largestStep = 0;
-  for (size_t i = 0; i + 1 < t.size(); ++i)
+  for (size_t i = 0; i + 1 < t.size(); ++i) {
     largestStep = std::max(largestStep, std::abs(t[i + 1] - t[i]));
+  }
   EXPECT_LE(std::abs(t.back() - t.front()), largestStep);
 
   EXPECT_LT(std::fabs(cents(loopedFrequency(t), kVoiceTablePitch)), 2.0);
@@ -159,14 +160,16 @@ std::vector<Refused> refusedRecordings() {
   withNan[1234] = std::numeric_limits<float>::quiet_NaN();
   return {
       {"silence", 44100, std::vector<float>(44100, 0.0f), VoiceStatus::kSilent},
-      {"hiss_below_minus_60dB", 44100,
+      {"whisper_below_minus_60dB", 44100,
        record(44100, 1.0, steady(220), sine, 0.0004, [](double) { return 0.0005; }),
        VoiceStatus::kSilent},
       {"white_noise", 44100, noise, VoiceStatus::kNoPitch},
       {"too_short", 44100, record(44100, 0.15, steady(220), sine), VoiceStatus::kTooShort},
       {"empty", 44100, {}, VoiceStatus::kTooShort},
       {"below_the_range", 44100, record(44100, 1.0, steady(40), sine), VoiceStatus::kNoPitch},
+      // Not taken for their octave or twelfth below, which lie in the range.
       {"above_the_range", 44100, record(44100, 1.0, steady(2500), sine), VoiceStatus::kNoPitch},
+      {"far_above_the_range", 44100, record(44100, 1.0, steady(3300), sine), VoiceStatus::kNoPitch},
       {"not_a_number", 44100, withNan, VoiceStatus::kBadSamples},
       {"rate_too_low", 4000, record(4000, 1.0, steady(220), sine), VoiceStatus::kBadRate},
   };
