@@ -13,8 +13,8 @@ namespace tonvarel {
 
 inline constexpr uint32_t kVoiceTableRate = 44100;
 inline constexpr uint32_t kVoiceTablePitch = 440;
-// The table's largest sample, in either direction: half of full scale, so the voice has
-// headroom over the built-in square and its quantisation stays 80 dB or more below its peak.
+// The table's largest sample, in either direction: half of full scale, 6 dB below clipping, with
+// the 16-bit rounding some 90 dB below the peak whatever level the recording had.
 inline constexpr int16_t kVoicePeak = 16384;
 // The pitches looked for, in Hz.
 inline constexpr double kVoiceMinPitch = 60.0;
