@@ -13,9 +13,10 @@ namespace tonvarel {
 
 inline constexpr uint32_t kVoiceTableRate = 44100;
 inline constexpr uint32_t kVoiceTablePitch = 440;
-// The table's largest sample, in either direction: half of full scale, 6 dB below clipping, with
-// the 16-bit rounding some 90 dB below the peak whatever level the recording had.
-inline constexpr int16_t kVoicePeak = 16384;
+// The table's largest sample, in either direction: an eighth of full scale (18 dB below
+// clipping), so that a sung voice sounds about as loud as the built-in square of amplitude 1,000
+// rather than some 20 dB louder, with the 16-bit rounding still some 78 dB below its peak.
+inline constexpr int16_t kVoicePeak = 4096;
 // The pitches looked for, in Hz.
 inline constexpr double kVoiceMinPitch = 60.0;
 inline constexpr double kVoiceMaxPitch = 1500.0;

@@ -7,6 +7,7 @@ import { applyTexts, listenToMenus, showAbout, showMessage } from './commands.js
 import { Feedback } from './feedback.js';
 import { download, listenToFiles } from './files.js';
 import { Input } from './input.js';
+import { Microphone } from './microphone.js';
 import { PadView, fitPanels, layOut } from './pad.js';
 import { Snap } from './snap.js';
 import { messageText, pickLanguage, texts } from './texts.js';
@@ -36,6 +37,12 @@ async function start() {
   let waveLength = 0;  // the take length whose drawing is shown
   let playCommands = 0;  // plays and stops sent
   let voice = null;  // the worklet's last word on the voice, which may come before the panel
+  let recorded = null;  // { name, bytes }: the last voice made from the microphone
+  // Save voice is offered while the voice is the one made from the microphone.
+  const offerVoice = ({ builtIn, loaded, name }) => {
+    if (builtIn) $('cmd-save-voice').hidden = true;
+    else if (loaded) $('cmd-save-voice').hidden = name !== recorded?.name;
+  };
   const hint = $('hint');
   const showHint = (info) => {
     const reason = audio.reason();
@@ -52,6 +59,7 @@ async function start() {
       // A new engine: nothing held, the built-in tone, and the snap the toggle shows.
       input?.forget();
       feedback?.showVoice({ builtIn: true, wave: new Float32Array(0) });
+      offerVoice({ builtIn: true });
       if (snap?.on) audio.send(snap.event(), performance.now());
     }
   };
@@ -66,6 +74,7 @@ async function start() {
       case 'voice':
         voice = data;
         feedback?.showVoice(data);
+        offerVoice(data);
         break;
       case 'print': console.log(data.line); break;
     }
@@ -119,8 +128,18 @@ async function start() {
     document.addEventListener(type, gesture, true);
   }
   input.listen();
+  const microphone = new Microphone({
+    t, context: () => audio.context, module: m,
+    voice: (bytes, name) => {
+      recorded = { name, bytes: bytes.slice(0) };
+      send({ type: 'load', bytes, name }, performance.now(), [bytes]);
+    },
+    say: (text) => showMessage(text, t.micCaption, t.ok),
+  });
   listenToMenus({
     'cmd-load': () => $('picker').click(),
+    'cmd-mic': () => microphone.record(),
+    'cmd-save-voice': () => download(recorded.bytes.slice(0), 'voice'),
     'cmd-save': (e) => send({ type: 'save' }, e.timeStamp),
     'cmd-builtin': (e) => send({ type: 'builtin' }, e.timeStamp),
     'cmd-about': () => showAbout(),

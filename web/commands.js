@@ -13,7 +13,7 @@ export function applyTexts(t, lang) {
   document.documentElement.lang = lang;
   label($('menu-file'), t.file);
   label($('menu-help'), t.help);
-  for (const name of ['load', 'save', 'builtin', 'about']) {
+  for (const name of ['load', 'save', 'mic', 'builtin', 'about']) {
     const button = $(`cmd-${name}`);
     label(button.querySelector('.long'), t[name]);
     button.querySelector('.short').textContent = t.short[name];
@@ -25,6 +25,7 @@ export function applyTexts(t, lang) {
     button.querySelector('.short').textContent = t.short[name];
     button.title = t[name];
   }
+  $('cmd-save-voice').textContent = t.saveVoice;
   $('pad').setAttribute('aria-label', t.pad);
   $('about-caption').textContent = t.aboutCaption;
   $('about-version').textContent = t.aboutVersion;

@@ -1,17 +1,18 @@
 // Files: the load command's picker and drops, which hand the file's bytes to the worklet, and
-// the save's download.
+// the downloads of a saved take or a recorded voice.
 
-function takeName(now) {
+// tonvarel-take-20261207-140512.wav, or tonvarel-voice-... for a voice, by the local time.
+function fileName(what, now) {
   const two = (n) => String(n).padStart(2, '0');
-  return `tonvarel-take-${now.getFullYear()}${two(now.getMonth() + 1)}${two(now.getDate())}-` +
+  return `tonvarel-${what}-${now.getFullYear()}${two(now.getMonth() + 1)}${two(now.getDate())}-` +
          `${two(now.getHours())}${two(now.getMinutes())}${two(now.getSeconds())}.wav`;
 }
 
-export function download(bytes) {
+export function download(bytes, what = 'take') {
   const url = URL.createObjectURL(new Blob([bytes], { type: 'audio/wav' }));
   const a = document.createElement('a');
   a.href = url;
-  a.download = takeName(new Date());
+  a.download = fileName(what, new Date());
   document.body.append(a);
   a.click();
   a.remove();

@@ -298,6 +298,17 @@ class PuppeteerPage extends Page {
   async close() { await this.page.close(); }
 }
 
+// A puppeteer page of `browser` as a driver page whose downloads go to `downloads`.
+export async function puppeteerPage(engine, page, downloads) {
+  await page.evaluateOnNewDocument(NOTE_VIOLATIONS);
+  if (engine === 'chromium') {
+    fs.mkdirSync(downloads, { recursive: true });
+    const cdp = await page.browser().target().createCDPSession();
+    await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
+  }
+  return new PuppeteerPage(engine, page, downloads);
+}
+
 class PuppeteerBrowser {
   constructor(engine, browser, downloads, stopAlso = async () => {}) {
     this.engine = engine;
@@ -308,14 +319,7 @@ class PuppeteerBrowser {
   }
 
   async newPage() {
-    const page = await this.browser.newPage();
-    await page.evaluateOnNewDocument(NOTE_VIOLATIONS);
-    if (this.engine === 'chromium') {
-      const cdp = await this.browser.target().createCDPSession();
-      await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow',
-                                                      downloadPath: this.downloads });
-    }
-    return new PuppeteerPage(this.engine, page, this.downloads);
+    return puppeteerPage(this.engine, await this.browser.newPage(), this.downloads);
   }
 
   async close() {
@@ -328,8 +332,9 @@ class PuppeteerBrowser {
 }
 
 // Headless Chromium on a fresh profile that lets a page download more than one file without
-// asking, as a user who answered the browser's question would. The puppeteer browser itself.
-export async function launchChromiumProfile(out, options = {}) {
+// asking, as a user who answered the browser's question would, with `args` added to its command
+// line. The puppeteer browser itself.
+export async function launchChromiumProfile(out, { args = [], ...options } = {}) {
   const profile = fs.mkdtempSync(path.join(out, 'profile-'));
   fs.mkdirSync(path.join(profile, 'Default'));
   fs.writeFileSync(path.join(profile, 'Default', 'Preferences'), JSON.stringify({
@@ -341,7 +346,7 @@ export async function launchChromiumProfile(out, options = {}) {
     protocolTimeout: PROTOCOL_TIMEOUT,
     userDataDir: profile,
     args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
-           '--disable-component-update', '--disable-sync', '--no-first-run'],
+           '--disable-component-update', '--disable-sync', '--no-first-run', ...args],
     ...options,
   });
 }

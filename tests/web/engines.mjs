@@ -12,7 +12,8 @@ import { performance } from 'node:perf_hooks';
 import { parseArgs } from 'node:util';
 
 import { launchers, serve, sleep, stopAll } from './drivers.mjs';
-import { compareTap, mono44100s16, pagePoints, readPng, renderLog, writeWav } from './lib.mjs';
+import { checkProblems, compareWithRenderer, mono44100s16, pagePoints, readPng, writeWav }
+  from './lib.mjs';
 
 const { values: args } = parseArgs({
   options: { web: { type: 'string' }, render: { type: 'string' }, out: { type: 'string' },
@@ -64,59 +65,7 @@ async function note(page, at, ms) {
   await page.mouse('up', at);
 }
 
-// The worklet's output from block 0 on, as the 16-bit values it was made of.
-async function tapped(page) {
-  const base64 = await page.evaluate(async () => {
-    const { left, right } = await window.tonvarel.tap();
-    const ints = new Int16Array(2 * left.length);
-    for (let i = 0; i < left.length; i++) {
-      ints[2 * i] = Math.round(left[i] * 32768);
-      ints[2 * i + 1] = Math.round(right[i] * 32768);
-    }
-    const bytes = new Uint8Array(ints.buffer);
-    let text = '';
-    for (let k = 0; k < bytes.length; k += 0x8000) {
-      text += String.fromCharCode(...bytes.subarray(k, k + 0x8000));
-    }
-    return btoa(text);
-  });
-  const bytes = Buffer.from(base64, 'base64');
-  const frames = bytes.length / 4;
-  const tap = { left: new Int16Array(frames), right: new Int16Array(frames) };
-  for (let i = 0; i < frames; i++) {
-    tap.left[i] = bytes.readInt16LE(4 * i);
-    tap.right[i] = bytes.readInt16LE(4 * i + 2);
-  }
-  return tap;
-}
-
-// The log, the tap and the downloads against the renderer's replay of the log.
-async function compareWithRenderer(check, page, dir, { files = {}, downloads = [] } = {}) {
-  const log = await page.evaluate(() => window.tonvarel.log());
-  const tap = await tapped(page);
-  const expected = renderLog(render, log, dir, files);
-  if (!check(!expected.error, expected.error)) return null;
-  check(log.complete, 'the worklet stopped logging');
-  const { frames, mismatch } = compareTap(tap, expected.stream);
-  const last = log.log.length > 0 ? log.log.at(-1).frame : 0;
-  check(frames > last, `the tap holds ${frames} frames; the events reach frame ${last}`);
-  check(mismatch < 0, `the sound differs from tonvarel-render's at frame ${mismatch}`);
-  check(downloads.length === expected.saves.length,
-        `${downloads.length} downloads for ${expected.saves.length} saves in the log`);
-  for (const [i, { name, bytes }] of downloads.entries()) {
-    check(bytes.equals(expected.saves[i] ?? Buffer.alloc(0)),
-          `the download ${name} (${bytes.length} bytes) is not the renderer's save`);
-  }
-  return { log, tap };
-}
-
 const sounds = (tap, from) => tap.left.subarray(from).some((v) => v !== 0);
-
-// Console errors and warnings, page errors and failed requests: none is allowed.
-async function checkProblems(check, page, when) {
-  const seen = await page.problems();
-  check(seen.length === 0, `${when}: ${seen.join('; ')}`);
-}
 
 // ---- Scenarios: each gets (ctx, check) and returns nothing, or { note } or { skip } ----
 
@@ -206,7 +155,7 @@ async function playLoadSave({ browser, origin, dir }, check) {
   await sleep(100);
 
   const types = await page.evaluate(() => window.pointerTypes);
-  const result = await compareWithRenderer(check, page, dir, { files: { 'saw.wav': wav },
+  const result = await compareWithRenderer(check, page, render, dir, { files: { 'saw.wav': wav },
                                                               downloads: [download] });
   await checkProblems(check, page, 'the performance');
   await page.close();
@@ -251,7 +200,7 @@ async function resumeAfterSuspension({ browser, origin, dir }, check) {
   await page.mouse('up', q);
   await page.waitFor(() => !document.getElementById('hint').checkVisibility());
   await sleep(100);
-  const result = await compareWithRenderer(check, page, dir);
+  const result = await compareWithRenderer(check, page, render, dir);
   await checkProblems(check, page, 'the resumed page');
   await page.close();
   if (!result) return {};
@@ -300,7 +249,7 @@ async function offline({ browser, origin, dir, stopServer }, check) {
   await command(page, 'cmd-save');
   const download = await page.nextDownload();
   await sleep(100);
-  const result = await compareWithRenderer(check, page, dir, { downloads: [download] });
+  const result = await compareWithRenderer(check, page, render, dir, { downloads: [download] });
   await checkProblems(check, page, 'the page offline');
   await page.close();
   if (result) check(sounds(result.tap, 0), 'the page offline played nothing');

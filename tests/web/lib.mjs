@@ -114,6 +114,24 @@ export function mono44100s16() {
   return { channels: 1, rate: 44100, bits: 16, data };
 }
 
+// Three seconds of a note sung at 196 Hz (G3), 44,100 Hz 16-bit mono: a bright tone with a slow
+// vibrato of a few cents and a little breath, for the fake microphone.
+export function sungNote() {
+  const frames = 3 * 44100;
+  const data = Buffer.alloc(2 * frames);
+  let phase = 0;
+  let noise = 12345;
+  for (let i = 0; i < frames; i++) {
+    phase += 196 * 2 ** (0.05 * Math.sin(2 * Math.PI * 5 * i / 44100) / 12) / 44100;
+    const p = phase % 1;
+    noise = (noise * 1103515245 + 12345) % 2147483648;
+    const v = 0.6 * Math.sin(2 * Math.PI * p) + 0.3 * Math.sin(4 * Math.PI * p) +
+              0.1 * (2 * p - 1) + 0.01 * (noise / 1073741824 - 1);
+    data.writeInt16LE(Math.round(12000 * v), 2 * i);
+  }
+  return { channels: 1, rate: 44100, bits: 16, data };
+}
+
 // ---- The worklet's log replayed by the native renderer ----
 
 // The renderer's names of the scales and keys, in the module's numbering.
@@ -180,6 +198,63 @@ export function compareTap(tap, stream) {
         tap.right[i] !== stream.readInt16LE(46 + 4 * i)) return { frames, mismatch: i };
   }
   return { frames, mismatch: -1 };
+}
+
+// The worklet's output from its first frame on, as the 16-bit values it was made of (any driver's
+// page).
+export async function tapped(page) {
+  const base64 = await page.evaluate(async () => {
+    const { left, right } = await window.tonvarel.tap();
+    const ints = new Int16Array(2 * left.length);
+    for (let i = 0; i < left.length; i++) {
+      ints[2 * i] = Math.round(left[i] * 32768);
+      ints[2 * i + 1] = Math.round(right[i] * 32768);
+    }
+    const bytes = new Uint8Array(ints.buffer);
+    let text = '';
+    for (let k = 0; k < bytes.length; k += 0x8000) {
+      text += String.fromCharCode(...bytes.subarray(k, k + 0x8000));
+    }
+    return btoa(text);
+  });
+  const bytes = Buffer.from(base64, 'base64');
+  const frames = bytes.length / 4;
+  const tap = { left: new Int16Array(frames), right: new Int16Array(frames) };
+  for (let i = 0; i < frames; i++) {
+    tap.left[i] = bytes.readInt16LE(4 * i);
+    tap.right[i] = bytes.readInt16LE(4 * i + 2);
+  }
+  return tap;
+}
+
+// The worklet's log, its tap and the page's downloads ({ name, bytes }) against the renderer's
+// replay of the log in `dir`; `files` maps each loaded name to a path. Returns the log, the tap
+// and the renderer's message boxes, or null when it refused the log.
+export async function compareWithRenderer(check, page, render, dir,
+                                          { files = {}, downloads = [] } = {}) {
+  const log = await page.evaluate(() => window.tonvarel.log());
+  const tap = await tapped(page);
+  const expected = renderLog(render, log, dir, files);
+  if (!check(!expected.error, expected.error)) return null;
+  check(log.complete, 'the worklet stopped logging');
+  const { frames, mismatch } = compareTap(tap, expected.stream);
+  const last = log.log.length > 0 ? log.log.at(-1).frame : 0;
+  check(frames > last, `the tap holds ${frames} frames; the events reach frame ${last}`);
+  check(mismatch < 0, `the sound differs from tonvarel-render's at frame ${mismatch}`);
+  check(downloads.length === expected.saves.length,
+        `${downloads.length} downloads for ${expected.saves.length} saves in the log`);
+  for (const [i, { name, bytes }] of downloads.entries()) {
+    check(bytes.equals(expected.saves[i] ?? Buffer.alloc(0)),
+          `the download ${name} (${bytes.length} bytes) is not the renderer's save`);
+  }
+  return { log, tap, messages: expected.messages };
+}
+
+// Console errors and warnings, page errors, failed requests and content security policy
+// violations: none is allowed.
+export async function checkProblems(check, page, when) {
+  const seen = await page.problems();
+  check(seen.length === 0, `${when}: ${seen.join('; ')}`);
 }
 
 // ---- Positions on the page ----
