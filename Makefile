@@ -128,12 +128,13 @@ test-web: web native deps-web-test
 
 test: test-native test-sanitizers test-reference test-win32 test-e2e test-wasm test-web test-dist
 
-# The engine, the WAV code, the block in WebAssembly against native and in render quanta against
+# The engine, the WAV code, a recording made into a voice, the block in WebAssembly against native and in render quanta against
 # whole blocks, and in headless Chromium and Firefox the time from a tap on the pad to its first
 # sample leaving the output, beside the same for a page that does nothing else (the floor).
 bench: native wasm deps-web-test
 	@$(NATIVE)/bench/bench_engine
 	@$(NATIVE)/bench/bench_wavfile
+	@$(NATIVE)/bench/bench_voiceloop
 	@scripts/bench-wasm.sh $(NATIVE)/bench/bench_render_block $(WASM)/bench/bench_render_block.js
 	@node tests/web/latency.mjs --web $(WEB) --out $(BUILD)/web-latency
 

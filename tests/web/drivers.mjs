@@ -176,7 +176,8 @@ class Page {
 function NOTE_VIOLATIONS() {
   window.__violations = [];
   addEventListener('securitypolicyviolation', (e) => window.__violations.push(
-      `content security policy: ${e.effectiveDirective} refused ${e.blockedURI || 'an inline part'}`));
+      `content security policy: ${e.effectiveDirective} refused ` +
+      `${e.blockedURI || 'an inline part'}`));
 }
 
 class PuppeteerPage extends Page {

@@ -155,8 +155,8 @@ async function playLoadSave({ browser, origin, dir }, check) {
   await sleep(100);
 
   const types = await page.evaluate(() => window.pointerTypes);
-  const result = await compareWithRenderer(check, page, render, dir, { files: { 'saw.wav': wav },
-                                                              downloads: [download] });
+  const result = await compareWithRenderer(check, page, render, dir, {
+    files: { 'saw.wav': wav }, downloads: [download] });
   await checkProblems(check, page, 'the performance');
   await page.close();
   if (!result) return {};
@@ -200,6 +200,9 @@ async function resumeAfterSuspension({ browser, origin, dir }, check) {
   await page.mouse('up', q);
   await page.waitFor(() => !document.getElementById('hint').checkVisibility());
   await sleep(100);
+  // What the engine grants for the lowest latency asked for, in ms.
+  const [base, output] = await page.evaluate(() => [window.tonvarel.audio().baseLatency,
+                                                    window.tonvarel.audio().outputLatency]);
   const result = await compareWithRenderer(check, page, render, dir);
   await checkProblems(check, page, 'the resumed page');
   await page.close();
@@ -207,7 +210,9 @@ async function resumeAfterSuspension({ browser, origin, dir }, check) {
   const downs = result.log.log.filter((e) => e.type === 'ldown');
   check(downs.length === 2 && sounds(result.tap, downs[1].frame),
         'no sound after the pad was pressed again');
-  return { note: `running ${(resumed / 1000).toFixed(2)} s after the press` };
+  const ms = (s) => (s === undefined ? 'not reported' : `${(s * 1000).toFixed(1)} ms`);
+  return { note: `running ${(resumed / 1000).toFixed(2)} s after the press; baseLatency ` +
+                 `${ms(base)}, outputLatency ${ms(output)}` };
 }
 
 async function offline({ browser, origin, dir, stopServer }, check) {

@@ -609,7 +609,8 @@ async function takePlayback(browser, origin) {
       let [sum, n] = [0, 0];
       for (let y = 0; y < c.height; y++) {
         const k = 4 * (y * c.width + x);
-        if (pixels[k + 3] > 200 && pixels[k] > 150 && pixels[k + 1] < 130) [sum, n] = [sum + y, n + 1];
+        const accent = pixels[k + 3] > 200 && pixels[k] > 150 && pixels[k + 1] < 130;
+        if (accent) [sum, n] = [sum + y, n + 1];
       }
       return n > 0 ? sum / n : null;
     });
