@@ -124,7 +124,8 @@ export class Audio {
       this.load();
       this.onChange({ restarted: true });
     }
-    this.onChange();
+    // The notice after the handlers, so that the press this gesture may carry goes out first.
+    setTimeout(() => this.onChange());
   }
 
   send(event, time, transfer = []) {
