@@ -100,6 +100,10 @@ void fallBackToDefaultTable(EngineState& state) {
 void returnToDefaultTable(EngineState& state) {
   withdrawTable(state);
   fallBackToDefaultTable(state);
+  requestPhaseReset(state);
+}
+
+void requestPhaseReset(EngineState& state) {
   state.phaseReset.store(true, std::memory_order_relaxed);
 }
 

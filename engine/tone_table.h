@@ -50,6 +50,9 @@ int16_t* renewMixdownTable(EngineState& state, size_t samples);
 // in the engine's own storage (or, in tests, in storage that outlives the withdrawal).
 void publishTable(EngineState& state, const uint8_t* samples, uint32_t length);
 
+// Asks every voice to start its phase again at its next frame: a new table is read from its start.
+void requestPhaseReset(EngineState& state);
+
 // Withdraws the table and releases all four storages (at exit).
 void releaseTables(EngineState& state);
 

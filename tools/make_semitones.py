@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Writes app/semitone_table.h: what the pad needs to snap a row to the notes of a scale.
+"""Writes instrument/semitone_table.h: what the pad needs to snap a row to the notes of a scale.
 
-    make_semitones.py [OUT]        (default: app/semitone_table.h beside this tool)
+    make_semitones.py [OUT]        (default: instrument/semitone_table.h beside this tool)
 
 Row y of the pad (1..255) plays 56,320 / y Hz, which lies t = 12 log2(128 / y) semitones above
 440 Hz. Snapped, it plays the note n of the scale nearest to t, at the binary32 value nearest to
@@ -98,7 +98,7 @@ def header():
 
 def main(argv):
     here = os.path.dirname(os.path.abspath(__file__))
-    path = argv[0] if argv else os.path.join(here, "..", "app", "semitone_table.h")
+    path = argv[0] if argv else os.path.join(here, "..", "instrument", "semitone_table.h")
     with open(path, "w", newline="\n") as f:
         f.write(header())
     return 0

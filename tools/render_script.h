@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "app/pad.h"
+#include "instrument/pad.h"
 
 namespace tonvarel {
 

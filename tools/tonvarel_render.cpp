@@ -11,7 +11,7 @@
 #include <string>
 #include <variant>
 
-#include "app/pad.h"
+#include "instrument/pad.h"
 #include "engine/take.h"
 #include "engine/tone_table.h"
 #include "engine/voice.h"

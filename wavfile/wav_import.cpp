@@ -21,7 +21,7 @@ namespace {
 
 void fallBack(EngineState& state, bool resetPhase) {
   fallBackToDefaultTable(state);
-  if (resetPhase) state.phaseReset.store(true, std::memory_order_relaxed);
+  if (resetPhase) requestPhaseReset(state);
 }
 
 void refuseFormat(EngineState& state, FileAccess& files, const char* message) {
@@ -61,7 +61,7 @@ const uint8_t* findChunk(const uint8_t* image, uint32_t imageLength, uint32_t id
 // convert, publish. The table is withdrawn on entry and made ready again on every way out.
 void convertImage(EngineState& state, FileAccess& files, const uint8_t* image,
                   uint32_t imageLength) {
-  state.phaseReset.store(true, std::memory_order_relaxed);
+  requestPhaseReset(state);
 
   uint32_t formatSize = 0;
   const uint8_t* formatChunk = findChunk(image, imageLength, chunkId("fmt "), &formatSize, files);
@@ -119,7 +119,7 @@ void convertImage(EngineState& state, FileAccess& files, const uint8_t* image,
   }
   // A length of 0 (no whole sample) is published as it is: the voice plays silence for it.
   publishTable(state, samples, length);
-  state.phaseReset.store(true, std::memory_order_relaxed);
+  requestPhaseReset(state);
 }
 
 }  // namespace
@@ -129,7 +129,7 @@ void importWav(EngineState& state, FileAccess& files, char* path) {
   if (!command.running()) return;
 
   withdrawTable(state);
-  state.phaseReset.store(true, std::memory_order_relaxed);
+  requestPhaseReset(state);
 
   if (!files.chooseOpen(path)) return restoreTable(state);
 
@@ -157,7 +157,7 @@ void importBytes(EngineState& state, FileAccess& files, std::span<const uint8_t>
   if (!command.running()) return;
 
   withdrawTable(state);
-  state.phaseReset.store(true, std::memory_order_relaxed);
+  requestPhaseReset(state);
 
   // Empty, or beyond the 4 GiB a RIFF size can describe: as a file that cannot be read.
   if (bytes.empty() || bytes.size() > UINT32_MAX) return restoreTable(state);

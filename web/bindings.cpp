@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "app/pad.h"
+#include "instrument/pad.h"
 #include "engine/take.h"
 #include "engine/tone_table.h"
 #include "engine/voice.h"

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/pad.h"
-#include "app/semitone_table.h"
+#include "instrument/pad.h"
+#include "instrument/semitone_table.h"
 #include "engine/take.h"
 
 namespace tonvarel {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/pad.h"
+#include "instrument/pad.h"
 #include "engine/take.h"
 #include "engine/tone_table.h"
 #include "engine/voice.h"

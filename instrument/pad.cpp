@@ -1,11 +1,11 @@
 // The pitch pad, apart from the window: geometry, the position mapping, snapping to a scale, the
 // button rules and the semitone ticks.
-#include "app/pad.h"
+#include "instrument/pad.h"
 
 #include <cmath>
 #include <initializer_list>
 
-#include "app/semitone_table.h"
+#include "instrument/semitone_table.h"
 #include "engine/take.h"
 #include "engine/voice.h"
 
