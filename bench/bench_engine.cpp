@@ -21,13 +21,13 @@ struct Playing {
 };
 
 void renderBlocks(benchmark::State& bench, EngineState& state, Playing playing) {
-  state.targetPitch = playing.low;
-  state.vibratoDepth = playing.depth;
-  state.gate = true;
+  state.voices[0].targetPitch = playing.low;
+  state.voices[0].vibratoDepth = playing.depth;
+  state.voices[0].gate = true;
   std::vector<uint8_t> block(kBlockBytes);
   bool up = false;
   for (auto _ : bench) {
-    state.targetPitch = up ? playing.high : playing.low;
+    state.voices[0].targetPitch = up ? playing.high : playing.low;
     up = !up;
     renderBlock(state, block.data(), kBlockBytes);
     benchmark::DoNotOptimize(block.data());

@@ -16,6 +16,36 @@ inline constexpr uint32_t kTakeCapacity = 5'292'000;  // 60 s of 16-bit mono at 
 inline constexpr uint32_t kBlockFrames = 1500;
 inline constexpr uint32_t kBlockBytes = kBlockFrames * 4;  // 16-bit stereo
 
+inline constexpr int kVoiceCount =
+    10;  // voice 0 is the window's; the others serve fingers and notes
+
+// One voice: what the controls ask of it, and what the streaming thread keeps for it. Each voice
+// has its own 1,500-frame blocks; the table, the take, snap and the vibrato's oscillator are
+// shared.
+struct Voice {
+  // Parameters, written by the controls.
+  std::atomic<bool> gate{false};
+  std::atomic<bool> phaseReset{false};  // set by the controls, cleared by the frame that serves it
+  std::atomic<float> targetPitch{440.0f};
+  std::atomic<float> vibratoDepth{0.000001f};
+  // Held from a left press (on the pad or off it) or a note until its release: a held voice keeps
+  // the take open, and no other source may take it.
+  std::atomic<bool> leftHeld{false};
+
+  // Asks the renderer to close this voice's block before its next frame, so that a note opens a
+  // block of its own. Only frames rendered piecewise honour it; a whole block always runs out.
+  std::atomic<bool> blockCloseRequest{false};
+
+  // Kept by the streaming thread alone.
+  float phase = 0.0f;
+  float currentPitch = 440.0f;
+  float previousPitch = 440.0f;
+  float rampPitch = 440.0f;
+  // Frames of the voice's current block already rendered; a complete block means the next frame
+  // opens a new one (and none is open before the first frame).
+  uint32_t blockFrame = kBlockFrames;
+};
+
 // Fields shared by the two threads are atomics; single values need no ordering, while
 // tableReady (publishing table, tableLength and the samples) and recording (publishing the
 // reset of takeLength) are stored with release and loaded with acquire or stronger.
@@ -26,35 +56,20 @@ struct EngineState {
   std::atomic<uint32_t> tableLength{kDefaultTableLength};
   std::atomic<bool> tableReady{false};
 
-  // Parameters, written by the window.
-  std::atomic<bool> gate{false};
-  std::atomic<bool> phaseReset{false};  // set by the window, cleared by the frame that serves it
-  std::atomic<float> targetPitch{440.0f};
-  std::atomic<float> vibratoDepth{0.000001f};
+  Voice voices[kVoiceCount];
 
-  // Asks the renderer to close the current block before its next frame, so that a note opens a
-  // block of its own. Only frames rendered piecewise honour it; a whole block always runs out.
-  std::atomic<bool> blockCloseRequest{false};
-
-  // Voice state, kept by the streaming thread alone.
-  float phase = 0.0f;
-  float currentPitch = 440.0f;
-  float previousPitch = 440.0f;
-  float rampPitch = 440.0f;
+  // The vibrato's triangle oscillator, stepped once a frame before any voice reads it.
   float lfoValue = 0.0f;
   float lfoStep = 0.005f;
   int32_t lfoCounter = 500;
-  // Frames of the current block already rendered; a complete block means the next frame opens
-  // a new one (and none is open before the first frame).
-  uint32_t blockFrame = kBlockFrames;
 
   // The take: the window opens and closes it, the streaming thread appends to it.
   std::atomic<bool> recording{false};
   std::atomic<uint32_t> takeLength{0};
   Storage<uint8_t> takeBuffer;
 
-  // Mouse buttons as the pad last saw them.
-  std::atomic<bool> leftHeld{false};
+  // The right mouse button as the pad last saw it: it holds the take open. (Each voice keeps its
+  // own left button.)
   std::atomic<bool> rightHeld{false};
 
   // What the pad's pitch snaps to (the browser's control): the notes of a scale in a key, as pitch

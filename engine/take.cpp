@@ -13,8 +13,10 @@ void releaseTake(EngineState& state) {
 }
 
 void resetPerformance(EngineState& state) {
-  state.gate.store(false, std::memory_order_relaxed);
-  state.leftHeld.store(false, std::memory_order_relaxed);
+  for (Voice& voice : state.voices) {
+    voice.gate.store(false, std::memory_order_relaxed);
+    voice.leftHeld.store(false, std::memory_order_relaxed);
+  }
   state.rightHeld.store(false, std::memory_order_relaxed);
   state.recording.store(false, std::memory_order_release);
 }

@@ -17,7 +17,7 @@ struct TakeBytes {
 void allocateTake(EngineState& state);
 void releaseTake(EngineState& state);
 
-// The state a stream starts from: gate closed, neither button held, no take open.
+// The state a stream starts from: every gate closed, no button held, no take open.
 void resetPerformance(EngineState& state);
 
 // Streaming thread: stores one sample and wraps to the start of the buffer after 60 s.
@@ -35,7 +35,7 @@ inline void appendSample(EngineState& state, int16_t sample) {
 // Window thread: a press starts a new take unless one is already open.
 void openTakeIfIdle(EngineState& state);
 
-// Window thread: a release ends the take unless the other button still holds it open.
+// Window thread: a release ends the take unless another button (or voice) still holds it open.
 void closeTakeUnless(EngineState& state, bool otherButtonHeld);
 
 TakeBytes takeBytes(const EngineState& state);

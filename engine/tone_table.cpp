@@ -104,7 +104,7 @@ void returnToDefaultTable(EngineState& state) {
 }
 
 void requestPhaseReset(EngineState& state) {
-  state.phaseReset.store(true, std::memory_order_relaxed);
+  for (Voice& voice : state.voices) voice.phaseReset.store(true, std::memory_order_relaxed);
 }
 
 uint8_t* renewFileImage(EngineState& state, size_t bytes) {

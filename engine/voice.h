@@ -1,4 +1,5 @@
-// The voice: a table-reading oscillator with a triangle vibrato, rendered a block at a time.
+// The voices: table-reading oscillators with a shared triangle vibrato, mixed into one sample a
+// frame, rendered a block at a time or piecewise.
 #pragma once
 
 #include <cstdint>
@@ -14,22 +15,25 @@ struct StereoFrame {
   int16_t right;
 };
 
-// Advances the oscillator and the phase by one frame and returns what to play.
+// Advances the oscillator and every voice's phase by one frame, at each voice's last ramp pitch,
+// and returns the mix to play. Opens no block and records no take.
 StereoFrame renderFrame(EngineState& state);
 
 // Fills `block` (byteCount bytes of interleaved 16-bit stereo frames, little-endian) and feeds
-// the take. The pitch moves linearly across the block, continuing the last block-to-block change.
-// Always a whole block of its own, whatever a piecewise render left open (the Windows program's
-// two device blocks).
+// the take. Each voice's pitch moves linearly across the block, continuing its last block-to-block
+// change. Every voice opens a block of its own at the first frame, whatever a piecewise render
+// left open (the Windows program's two device blocks).
 void renderBlock(EngineState& state, uint8_t* block, uint32_t byteCount);
 
-// Renders `frameCount` frames into `frames` (4 bytes each, as in a block), continuing the current
-// 1,500-frame block; once it is complete, the next frame opens a new one. Any split of a block
-// into pieces gives the same frames as renderBlock. A pending closeBlockEarly() is served first.
+// Renders `frameCount` frames into `frames` (4 bytes each, as in a block), each voice continuing
+// its current 1,500-frame block; once that is complete, the voice's next frame opens a new one.
+// Any split of a block into pieces gives the same frames as renderBlock. Pending closeBlockEarly()
+// requests are served first. Events must arrive between calls, not during one.
 void renderFrames(EngineState& state, uint8_t* frames, uint32_t frameCount);
 
-// The next renderFrames() starts a new block, so that a note sounds at once with its own pitch
-// rather than continuing the block that was playing. Any thread; renderBlock ignores it.
-void closeBlockEarly(EngineState& state);
+// Voice `voice` starts a new block at the next renderFrames(), so that a note sounds at once with
+// its own pitch rather than continuing the block that was playing. The other voices' blocks run
+// on. Any thread; renderBlock ignores it.
+void closeBlockEarly(EngineState& state, int voice);
 
 }  // namespace tonvarel

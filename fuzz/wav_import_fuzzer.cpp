@@ -67,8 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sink = sum;
 
   // Played with the gate open, high enough to wrap a short table many times per block.
-  state.gate = true;
-  state.targetPitch = size % 2 == 0 ? 440.0f : 28160.0f;
+  state.voices[0].gate = true;
+  state.voices[0].targetPitch = size % 2 == 0 ? 440.0f : 28160.0f;
   static uint8_t block[kBlockBytes];
   renderBlock(state, block, kBlockBytes);
   return 0;

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <initializer_list>
 
-#include "instrument/semitone_table.h"
 #include "engine/take.h"
 #include "engine/voice.h"
+#include "instrument/semitone_table.h"
 
 namespace tonvarel::pad {
 
@@ -105,37 +105,39 @@ float depthForOffset(int x) {
 
 namespace {
 
-void follow(EngineState& state, Offset at) {
-  state.targetPitch.store(targetPitchFor(state, at.y), std::memory_order_relaxed);
-  state.vibratoDepth.store(depthForOffset(at.x), std::memory_order_relaxed);
+void follow(EngineState& state, Voice& voice, Offset at) {
+  voice.targetPitch.store(targetPitchFor(state, at.y), std::memory_order_relaxed);
+  voice.vibratoDepth.store(depthForOffset(at.x), std::memory_order_relaxed);
 }
 
 }  // namespace
 
-void mouseMove(EngineState& state, uint16_t clientX, uint16_t clientY) {
-  if (auto at = acceptedOffset(clientX, clientY)) follow(state, *at);
+void mouseMove(EngineState& state, uint16_t clientX, uint16_t clientY, int voice) {
+  if (auto at = acceptedOffset(clientX, clientY)) follow(state, state.voices[voice], *at);
 }
 
-std::optional<Offset> pressLeft(EngineState& state, uint16_t clientX, uint16_t clientY) {
-  state.leftHeld.store(true, std::memory_order_relaxed);
-  state.phaseReset.store(true, std::memory_order_relaxed);
+std::optional<Offset> pressLeft(EngineState& state, uint16_t clientX, uint16_t clientY, int voice) {
+  Voice& v = state.voices[voice];
+  v.leftHeld.store(true, std::memory_order_relaxed);
+  v.phaseReset.store(true, std::memory_order_relaxed);
   return acceptedOffset(clientX, clientY);
 }
 
-void keyOn(EngineState& state, Offset at) {
-  state.gate.store(true, std::memory_order_relaxed);
+void keyOn(EngineState& state, Offset at, int voice) {
+  Voice& v = state.voices[voice];
+  v.gate.store(true, std::memory_order_relaxed);
   openTakeIfIdle(state);
-  follow(state, at);
-  closeBlockEarly(state);  // after the target, which the new block reads
+  follow(state, v, at);
+  closeBlockEarly(state, voice);  // after the target, which the new block reads
 }
 
-void releaseLeft(EngineState& state) {
-  state.leftHeld.store(false, std::memory_order_relaxed);
-  closeTakeUnless(state, state.rightHeld.load(std::memory_order_relaxed));
+void releaseLeft(EngineState& state, int voice) {
+  state.voices[voice].leftHeld.store(false, std::memory_order_relaxed);
+  closeTakeUnless(state, state.rightHeld.load(std::memory_order_relaxed) || anyVoiceHeld(state));
 }
 
-void keyOff(EngineState& state) {
-  state.gate.store(false, std::memory_order_relaxed);
+void keyOff(EngineState& state, int voice) {
+  state.voices[voice].gate.store(false, std::memory_order_relaxed);
 }
 
 void pressRight(EngineState& state) {
@@ -144,7 +146,14 @@ void pressRight(EngineState& state) {
 
 void releaseRight(EngineState& state) {
   state.rightHeld.store(false, std::memory_order_relaxed);
-  closeTakeUnless(state, state.leftHeld.load(std::memory_order_relaxed));
+  closeTakeUnless(state, anyVoiceHeld(state));
+}
+
+bool anyVoiceHeld(const EngineState& state) {
+  for (const Voice& voice : state.voices) {
+    if (voice.leftHeld.load(std::memory_order_relaxed)) return true;
+  }
+  return false;
 }
 
 std::array<Tick, kTickCount> scaleTicks() {

@@ -84,26 +84,35 @@ float targetPitchFor(const EngineState& state, int y);
 // The right three quarters of the pad add vibrato: (x - 64) / 500 of the pitch per unit.
 float depthForOffset(int x);
 
-// Mouse move, with or without a button: the parameters follow the pointer inside the pad.
-void mouseMove(EngineState& state, uint16_t clientX, uint16_t clientY);
+// Each call below addresses one voice: the window plays voice 0 alone; the page and the renderer
+// give each finger (or pointer) a voice of its own.
 
-// Left button down, first half: marks the button held and asks for a phase reset wherever the
+// Mouse move, with or without a button: the voice's parameters follow the pointer inside the pad.
+void mouseMove(EngineState& state, uint16_t clientX, uint16_t clientY, int voice = 0);
+
+// Left button down, first half: marks the voice held and asks for its phase reset wherever the
 // press lands. Returns the offset when the press is inside the pad, and then the key goes on.
-std::optional<Offset> pressLeft(EngineState& state, uint16_t clientX, uint16_t clientY);
+std::optional<Offset> pressLeft(EngineState& state, uint16_t clientX, uint16_t clientY,
+                                int voice = 0);
 
 // Left button down, second half (after "keyon " is shown): gate open, take open, pitch and depth.
 // Where frames are rendered piecewise the note opens a block of its own, so that its first frame
-// already has its pitch.
-void keyOn(EngineState& state, Offset at);
+// already has its pitch; the other voices' blocks run on.
+void keyOn(EngineState& state, Offset at, int voice = 0);
 
-// Left button up, wherever it happens: the take closes unless the right button holds it.
-void releaseLeft(EngineState& state);
+// Left button up, wherever it happens: the take closes unless the right button or another held
+// voice keeps it open.
+void releaseLeft(EngineState& state, int voice = 0);
 
-// Left button up, second half (after "keyoff" is shown): the gate closes.
-void keyOff(EngineState& state);
+// Left button up, second half (after "keyoff" is shown): the voice's gate closes.
+void keyOff(EngineState& state, int voice = 0);
 
 void pressRight(EngineState& state);
+// The take closes unless some voice is held.
 void releaseRight(EngineState& state);
+
+// Whether any voice is held (by a left press or a note).
+bool anyVoiceHeld(const EngineState& state);
 
 // One tick of the semitone scale at the pad's left edge, drawn from x 62 leftwards.
 struct Tick {

@@ -18,7 +18,7 @@ struct Keyword {
   Kind kind;
 };
 
-constexpr std::array<Keyword, 11> kKeywords{{
+constexpr std::array<Keyword, 12> kKeywords{{
     {"move", Kind::kMove},
     {"ldown", Kind::kLeftDown},
     {"lup", Kind::kLeftUp},
@@ -28,6 +28,7 @@ constexpr std::array<Keyword, 11> kKeywords{{
     {"save", Kind::kSave},
     {"snap", Kind::kSnap},
     {"default", Kind::kDefault},
+    {"voice", Kind::kVoice},
     {"render", Kind::kRender},
     {"frames", Kind::kRender},
 }};
@@ -138,6 +139,18 @@ class LineParser {
     return finished();
   }
 
+  // `voice K`, K from 0 to 9.
+  std::optional<ScriptError> voiceNumber(ScriptCommand& command) {
+    const std::string_view token = nextToken(rest_);
+    if (token.empty()) return fail("voice needs a number from 0 to " + lastVoice());
+    const auto k = integer(token);
+    if (!k || *k < 0 || *k >= kVoiceCount) {
+      return fail("voice '" + std::string(token) + "' is not a number from 0 to " + lastVoice());
+    }
+    command.voice = static_cast<int>(*k);
+    return finished();
+  }
+
   std::optional<ScriptError> path(ScriptCommand& command) {
     const std::string_view p = trimmed(rest_);
     if (p.empty()) return fail("needs a path");
@@ -179,6 +192,8 @@ class LineParser {
     // Negative positions arrive as their 16-bit two's complement, as in a real message.
     return static_cast<uint16_t>(*v);
   }
+
+  static std::string lastVoice() { return std::to_string(kVoiceCount - 1); }
 
   int line_;
   std::string_view rest_;
@@ -225,6 +240,9 @@ std::variant<std::vector<ScriptCommand>, ScriptError> parseScript(std::string_vi
         break;
       case Kind::kDefault:
         error = parser.finished();
+        break;
+      case Kind::kVoice:
+        error = parser.voiceNumber(command);
         break;
       default:
         error = parser.coordinates(command);

@@ -23,6 +23,7 @@ struct ScriptCommand {
     kSave,
     kSnap,
     kDefault,
+    kVoice,
     kRender
   };
   Kind kind = Kind::kRender;
@@ -31,6 +32,7 @@ struct ScriptCommand {
   uint16_t y = 0;
   // render N and frames F alike: frames rendered on from where the block stands
   uint32_t frames = 0;
+  int voice = 0;                  // voice K: the voice later ldown, lup and move lines address
   std::optional<pad::Snap> snap;  // a scale and key to snap to; none: snap off
   std::string path;
 };

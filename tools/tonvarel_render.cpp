@@ -11,10 +11,10 @@
 #include <string>
 #include <variant>
 
-#include "instrument/pad.h"
 #include "engine/take.h"
 #include "engine/tone_table.h"
 #include "engine/voice.h"
+#include "instrument/pad.h"
 #include "tools/render_script.h"
 #include "wavfile/file_access.h"
 #include "wavfile/take_export.h"
@@ -103,18 +103,22 @@ int run(const std::string& scriptPath, const std::string& outPath) {
   fileAccess.setChooserHook(answerWithScriptedPath, &scriptedPath);
 
   uint8_t block[kBlockBytes];
+  int voice = 0;  // what ldown, lup and move address
   for (const ScriptCommand& c : commands) {
     using Kind = ScriptCommand::Kind;
     switch (c.kind) {
+      case Kind::kVoice:
+        voice = c.voice;
+        break;
       case Kind::kMove:
-        pad::mouseMove(state, c.x, c.y);
+        pad::mouseMove(state, c.x, c.y, voice);
         break;
       case Kind::kLeftDown:
-        if (auto at = pad::pressLeft(state, c.x, c.y)) pad::keyOn(state, *at);
+        if (auto at = pad::pressLeft(state, c.x, c.y, voice)) pad::keyOn(state, *at, voice);
         break;
       case Kind::kLeftUp:
-        pad::releaseLeft(state);
-        pad::keyOff(state);
+        pad::releaseLeft(state, voice);
+        pad::keyOff(state, voice);
         break;
       case Kind::kRightDown:
         pad::pressRight(state);

@@ -186,7 +186,7 @@ EMSCRIPTEN_KEEPALIVE int tv_take_wrapped() {
 // The pitch of the block being played while the key is on, 0 while it is off: what the take's
 // drawing follows.
 EMSCRIPTEN_KEEPALIVE float tv_sounding_pitch() {
-  return engine.gate.load(std::memory_order_relaxed) ? engine.currentPitch : 0.0f;
+  return engine.voices[0].gate.load(std::memory_order_relaxed) ? engine.voices[0].currentPitch : 0.0f;
 }
 
 // The active tone table, for its drawing: 16-bit samples, possibly at an odd address.

@@ -158,6 +158,8 @@ def wav_files(rng):
     for i in range(0, long_n, 4096):
         ramp[i] = (i >> 12) % 30000
     f["long.wav"] = wav(1, 44100, 16, ramp.tobytes() if LITTLE else pcm16(ramp))
+    # loud enough that a few voices together pass full scale
+    f["loud.wav"] = wav(1, 44100, 16, pcm16([(i * 2731) % 60001 - 30000 for i in range(997)]))
     return f
 
 
@@ -270,6 +272,43 @@ def build_cases(c, rng):
         if k == 29:
             quanta += ["default", "lup 0 0", "ldown " + pos(130, 90)]
     c.add("frames_quanta", quanta + ["lup 0 0", "frames 128", "save @SAVE@/take.wav"])
+    # ten voices: each voice keeps its own blocks, their samples are summed and clamped, and the
+    # take records the mix
+    chord = ["frames 300", "voice 0", "ldown " + pos(40, 128), "voice 1", "ldown " + pos(90, 102),
+             "voice 2", "ldown " + pos(160, 85)]
+    for k in range(30):
+        chord += ["frames 128", "voice %d" % (k % 3), "move " + pos(40 + k, 128 - k)]
+    c.add("voices_chord", chord + ["voice 1", "lup 0 0", "frames 700", "voice 0", "lup 0 0",
+                                   "frames 128", "voice 2", "lup 0 0", "frames 1",
+                                   "save @SAVE@/take.wav"])
+    loud = ["load " + c.wavp("loud.wav")]
+    for k in range(10):
+        loud += ["voice %d" % k, "ldown " + pos(25 * k + 5, 60 + 17 * k), "frames %d" % (k * 37)]
+    loud += ["render 2", "voice 3", "move " + pos(255, 1), "render 2", "default"]
+    for k in range(9, -1, -1):
+        loud += ["voice %d" % k, "lup 0 0", "frames 411"]
+    c.add("voices_ten_clamp", loud + ["save @SAVE@/take.wav"])
+    c.add("voices_release_while_held", [
+        "voice 4", "ldown " + pos(30, 128), "frames 900", "voice 7", "ldown " + pos(30, 64),
+        "frames 1000", "voice 4", "lup 0 0", "frames 2000", "voice 7", "move " + pos(200, 70),
+        "frames 1600", "voice 9", "ldown 10 10", "voice 7", "lup 0 0", "frames 500",
+        "voice 9", "lup 0 0", "frames 300", "save @SAVE@/take.wav"])
+    c.add("voices_take_right_button", [
+        "rdown 0 0", "voice 1", "ldown " + pos(50, 140), "frames 800", "lup 0 0", "frames 600",
+        "voice 5", "ldown " + pos(150, 90), "frames 500", "rup 0 0", "frames 400",
+        "voice 6", "ldown 0 0", "voice 5", "lup 0 0", "frames 700", "voice 6", "lup 0 0",
+        "frames 200", "save @SAVE@/take.wav", "voice 2", "ldown " + pos(80, 200),
+        "frames 300", "rdown 0 0", "lup 0 0", "frames 300", "rup 0 0", "frames 10",
+        "save @SAVE@/second.wav"])
+    glide = ["voice 0", "ldown " + pos(60, 220)]
+    for k in range(12):
+        glide += ["move " + pos(60 + 8 * k, 220 - 12 * k), "frames 500"]
+        if k == 4:
+            glide += ["voice 3", "ldown " + pos(200, 40), "voice 0"]
+        if k == 8:
+            glide += ["voice 3", "lup 0 0", "ldown " + pos(120, 140), "voice 0"]
+    c.add("voices_press_mid_glide", glide + ["lup 0 0", "frames 1500", "voice 3", "lup 0 0",
+                                             "render 1", "save @SAVE@/take.wav"])
     # pad borders and moves
     c.add("borders", ["ldown " + pos(0, 128), "render 2", "lup 0 0",
                       "ldown " + pos(256, 128), "render 2", "lup 0 0",
@@ -421,6 +460,9 @@ def build_cases(c, rng):
         "bad_frames_negative": (["frames 128", "frames -128"], 2),
         "bad_frames_missing": (["frames"], 1),
         "bad_frames_too_long": (["frames 1073741000", "frames 815"], 2),
+        "bad_voice_10": (["voice 9", "voice 10"], 2),
+        "bad_voice_negative": (["voice -1"], 1),
+        "bad_voice_letter": (["render 1", "voice x"], 2),
     }
     for name, (lines, line_no) in bad.items():
         c.add(name, lines, bad_line=line_no)

@@ -31,7 +31,7 @@ class SlowVoice:
         self.lfoValue = rf(self.lfoValue + self.lfoStep)
         if self.lfoCounter >= 1000:
             self.lfoCounter, self.lfoStep = 0, -self.lfoStep
-        inc = rf(self.lfoValue * e.vibratoDepth * self.currentPitch)
+        inc = rf(self.lfoValue * e.voices[0].vibratoDepth * self.currentPitch)
         inc = rf(inc + ramp)
         inc = rf(inc / 440.0)
         self.phase = rf(self.phase + inc)
@@ -46,10 +46,10 @@ class SlowVoice:
                 self.phase, moved = rf(self.phase + n), True
             if not moved:
                 break
-        return e.table[int(self.phase)] if e.gate and e.tableReady else 0
+        return e.table[int(self.phase)] if e.voices[0].gate and e.tableReady else 0
 
     def block(self, e, reset):
-        self.previousPitch, self.currentPitch = self.currentPitch, e.targetPitch
+        self.previousPitch, self.currentPitch = self.currentPitch, e.voices[0].targetPitch
         out = []
         for o in range(0, 6000, 4):
             if reset and o == 0:
@@ -146,12 +146,12 @@ class Mapping(unittest.TestCase):
         pad = ref.Pad(e)
         pad.move(164, 164)
         pad.snap(ref.SEMITONES)
-        self.assertEqual(e.targetPitch, ref.pitch_for(100))
+        self.assertEqual(e.voices[0].targetPitch, ref.pitch_for(100))
         pad.move(164, 164)
-        self.assertAlmostEqual(e.targetPitch, 554.365, places=3)
+        self.assertAlmostEqual(e.voices[0].targetPitch, 554.365, places=3)
         pad.snap((b"major", 2))
         pad.move(164, 154)
-        self.assertAlmostEqual(e.targetPitch, 659.255, places=3)
+        self.assertAlmostEqual(e.voices[0].targetPitch, 659.255, places=3)
 
     def test_depth_examples(self):
         self.assertEqual([ref.depth_for(x) for x in (1, 64)], [0.0, 0.0])
@@ -171,14 +171,14 @@ class Voice(unittest.TestCase):
     def test_step_440_to_880_ramps_past_the_target(self):
         e = ref.Engine()
         e.renderFrames(1500)
-        e.targetPitch = 880.0
+        e.voices[0].targetPitch = 880.0
         e.renderFrames(1500)
-        ramp = e._ramp(e.currentPitch, e.previousPitch)
+        ramp = e._ramp(e.voices[0].currentPitch, e.voices[0].previousPitch)
         self.assertEqual(ramp[0], 880.0)
         self.assertEqual(ramp[-1], rf(880 + 440 * 1499 / 1500))
         self.assertTrue(all(a < b for a, b in zip(ramp, ramp[1:])))
         e.renderFrames(1500)
-        self.assertEqual(set(e._ramp(e.currentPitch, e.previousPitch)), {880.0})
+        self.assertEqual(set(e._ramp(e.voices[0].currentPitch, e.voices[0].previousPitch)), {880.0})
 
     def test_largest_jump_down_goes_negative_at_frame_7(self):
         ramp = ref.Engine()._ramp(ref.pitch_for(255), ref.pitch_for(1))
@@ -188,19 +188,19 @@ class Voice(unittest.TestCase):
     def test_phase_reset_reads_table_1_first(self):
         e = ref.Engine()
         e.table, e.tableLength = array("h", range(100)), 100
-        e.vibratoDepth, e.gate, e.phase, e.phaseReset = 0.0, True, 37.5, True
+        e.voices[0].vibratoDepth, e.voices[0].gate, e.voices[0].phase, e.voices[0].phaseReset = 0.0, True, 37.5, True
         out = e.renderFrames(1500)
         self.assertEqual(out[:3], [1, 2, 3])
         self.assertEqual(out[98:102], [99, 0, 1, 2])
 
-    def test_silent_blocks_still_move_phase_and_oscillator(self):
+    def test_silent_blocks_still_move_pitch_history_and_oscillator(self):
         e = ref.Engine()
-        e.targetPitch = 880.0
+        e.voices[0].targetPitch = 880.0
         self.assertEqual(e.renderFrames(1500), [0] * 1500)           # gate closed
-        self.assertNotEqual(e.phase, 0.0)
+        self.assertEqual((e.voices[0].previousPitch, e.voices[0].currentPitch), (440.0, 880.0))
         self.assertEqual((e.lfoCounter, e.lfoStep), (0, rf(0.005)))   # turned at 500 and 1500
         e = ref.Engine(build_default=False)
-        e.gate = True
+        e.voices[0].gate = True
         self.assertEqual(e.renderFrames(1500), [0] * 1500)           # no table yet
 
     def test_fast_renderer_matches_frame_by_frame_voice(self):
@@ -222,10 +222,11 @@ class Voice(unittest.TestCase):
             reset = table is not None or i == 0
             if table is not None:
                 e.table, e.tableLength = table, len(table)
-            e.targetPitch, e.vibratoDepth, e.gate, e.phaseReset = pitch, depth, gate, reset
+            e.voices[0].targetPitch, e.voices[0].vibratoDepth, e.voices[0].gate, e.voices[0].phaseReset = pitch, depth, gate, reset
             for k in range(2):
                 self.assertEqual(e.renderFrames(1500), slow.block(e, reset and k == 0), (i, k))
-                self.assertEqual(e.phase, slow.phase, (i, k))
+                if gate:                     # a silent voice's phase is not kept
+                    self.assertEqual(e.voices[0].phase, slow.phase, (i, k))
         self.assertEqual((e.lfoValue, e.lfoStep, e.lfoCounter),
                          (slow.lfoValue, slow.lfoStep, slow.lfoCounter))
 
@@ -240,7 +241,7 @@ class Take(unittest.TestCase):
         pad.lup(0, 0)
         e.renderFrames(1500)
         pad.ldown(10, 10)                        # outside: no new take, no reset of the length
-        self.assertEqual((e.recording, e.takeLength, e.gate), (True, 6000, False))
+        self.assertEqual((e.recording, e.takeLength, e.voices[0].gate), (True, 6000, False))
         pad.lup(0, 0)
         pad.rup(0, 0)
         self.assertFalse(e.recording)
@@ -318,7 +319,7 @@ class Import(unittest.TestCase):
             e, boxes = self.load(data, e)
             self.assertEqual(boxes, [line], data)
             self.assertIs(e.table, ref.DEFAULT_TABLE)
-            self.assertEqual((e.tableLength, e.tableReady, e.phaseReset), (44100, True, True))
+            self.assertEqual((e.tableLength, e.tableReady, e.voices[0].phaseReset), (44100, True, True))
 
     def test_rate_warning_shows_signed_rate_and_goes_on(self):
         e, boxes = self.load(wav(1, 16, struct.pack("<h", 7), rate=0xFFFFFFFE))
@@ -330,15 +331,15 @@ class Import(unittest.TestCase):
         e.table, e.tableLength = array("h", [4, 4, 4]), 3
         e, boxes = self.load(b"", e)
         ref.import_wav(e, os.path.join(self.dir.name, "missing.wav").encode(), boxes)
-        self.assertEqual((list(e.table), boxes, e.tableReady, e.phaseReset),
+        self.assertEqual((list(e.table), boxes, e.tableReady, e.voices[0].phaseReset),
                          ([4, 4, 4], [], True, True))
 
     def test_data_without_samples_plays_silence(self):
         e, _ = self.load(wav(1, 16, b"\x01"))
         self.assertEqual(e.tableLength, 0)
-        e.gate = True
+        e.voices[0].gate = True
         self.assertEqual(e.renderFrames(1500), [0] * 1500)
-        self.assertEqual(e.phase, 1500.0)
+        self.assertEqual(e.voices[0].phase, 1500.0)
 
     def test_declared_size_past_the_end_is_clamped(self):
         data = wav(1, 16, struct.pack("<4h", 1, 2, 3, 4))[:-3]

@@ -130,8 +130,31 @@ DEFAULT_TABLE = build_default_table()
 
 # ---------------------------------------------------------------------------
 
+VOICES = 10
+
+
+class Voice:
+    """One of the ten voices: its parameters, pitch history, phase and block position."""
+
+    def __init__(self):
+        # Written by the pad.
+        self.gate = False
+        self.phaseReset = False
+        self.targetPitch = 440.0
+        self.vibratoDepth = f32(0.000001)
+        self.leftHeld = False
+        self.blockCloseRequest = False   # set by a press that opens the gate
+        # Kept by the renderer.
+        self.phase = 0.0
+        self.currentPitch = 440.0
+        self.previousPitch = 440.0
+        self.rampPitch = 440.0
+        self.blockFrame = FRAMES_PER_BLOCK   # frames of the open block rendered; none open
+        self.blockStart = 0              # the engine's framesRendered when the open block began
+
+
 class Engine:
-    """The engine record, its voice, its block renderer and its take recorder."""
+    """The engine record, its ten voices and their mix, and its take recorder."""
 
     CACHE_LIMIT = 256
 
@@ -140,22 +163,10 @@ class Engine:
         self.table = None
         self.tableLength = DEFAULT_TABLE_LENGTH
         self.tableReady = False
-        self.gate = False
-        self.phaseReset = False
-        self.targetPitch = 440.0
-        self.vibratoDepth = f32(0.000001)
-        self.leftHeld = False
+        self.voices = [Voice() for _ in range(VOICES)]
         self.rightHeld = False
         self.recording = False
-        # Kept by the renderer.
-        self.phase = 0.0
-        self.currentPitch = 440.0
-        self.previousPitch = 440.0
-        self.rampPitch = 440.0
         self.framesRendered = 0          # drives the oscillator (see Oscillator)
-        self.blockFrame = FRAMES_PER_BLOCK   # frames of the open block rendered; none open
-        self.blockStart = 0              # framesRendered when the open block began
-        self.blockCloseRequest = False   # set by a press that opens the gate
         # The take.
         self.takeLength = 0              # bytes
         self.takeBuffer = array("h", bytes(TAKE_CAPACITY))
@@ -187,6 +198,11 @@ class Engine:
         self.table = DEFAULT_TABLE
         self.tableLength = DEFAULT_TABLE_LENGTH
 
+    def resetPhases(self):
+        """A new table (a load, the built-in tone) is read from its start by every voice."""
+        for v in self.voices:
+            v.phaseReset = True
+
     # take recorder
     def openTakeIfIdle(self):
         if not self.recording:
@@ -196,6 +212,9 @@ class Engine:
     def closeTakeUnless(self, other_held):
         if not other_held:
             self.recording = False
+
+    def anyVoiceHeld(self):
+        return any(v.leftHeld for v in self.voices)
 
     def takeBytes(self):
         a = self.takeBuffer[: self.takeLength // 2]
@@ -218,7 +237,7 @@ class Engine:
                 pos = 0
         self.takeLength = pos * 2
 
-    # voice
+    # voices
     def _ramp(self, cp, pp):
         key = (cp, pp)
         r = self._ramps.get(key)
@@ -243,40 +262,65 @@ class Engine:
             self._incs[key] = incs
         return incs
 
+    def voiceSamples(self, count):
+        """Renders count frames of every voice, each continuing its own open block; returns
+        their sum per frame, before the clamp."""
+        for v in self.voices:
+            if v.blockCloseRequest:
+                v.blockCloseRequest = False
+                v.blockFrame = FRAMES_PER_BLOCK
+        mix = None
+        for v in self.voices:
+            out = []
+            done = 0
+            while done < count:
+                if v.blockFrame == FRAMES_PER_BLOCK:
+                    v.previousPitch = v.currentPitch
+                    v.currentPitch = v.targetPitch
+                    v.blockFrame = 0
+                    v.blockStart = self.framesRendered + done
+                n = min(count - done, FRAMES_PER_BLOCK - v.blockFrame)
+                piece = self._render_piece(v, v.blockFrame, v.blockFrame + n)
+                if piece is not None:        # the gate stays as it is for the whole call
+                    out += piece
+                v.blockFrame += n
+                done += n
+            if out:
+                mix = out if mix is None else [a + b for a, b in zip(mix, out)]
+        self.framesRendered += count
+        return [0] * count if mix is None else mix
+
     def renderFrames(self, count):
-        """Render count frames, continuing the open block; returns their left samples (the
-        right ones are the same)."""
-        if self.blockCloseRequest:
-            self.blockCloseRequest = False
-            self.blockFrame = FRAMES_PER_BLOCK
-        out = []
-        while count > 0:
-            if self.blockFrame == FRAMES_PER_BLOCK:
-                self.previousPitch = self.currentPitch
-                self.currentPitch = self.targetPitch
-                self.blockFrame = 0
-                self.blockStart = self.framesRendered
-            n = min(count, FRAMES_PER_BLOCK - self.blockFrame)
-            out += self._render_piece(self.blockFrame, self.blockFrame + n)
-            self.blockFrame += n
-            count -= n
+        """Render count frames of the mix; returns their left samples (the right ones are the
+        same)."""
+        out = [clamp16(x) for x in self.voiceSamples(count)]
+        if self.recording:
+            self._append_take(out)
         return out
 
-    def _render_piece(self, a, b):
-        """Frames a..b-1 of the open block, with the parameters as they stand now."""
-        cp, pp = self.currentPitch, self.previousPitch
-        incs = self._increments(cp, pp, self.vibratoDepth, OSC.canonical(self.blockStart))
+    def _render_piece(self, v, a, b):
+        """Frames a..b-1 of voice v's open block, with the parameters as they stand now; None
+        while its gate is closed."""
+        cp, pp = v.currentPitch, v.previousPitch
+        v.rampPitch = self._ramp(cp, pp)[b - 1]
+        if not v.gate:
+            # A silent voice's phase is not walked: every gate opens together with a phase
+            # reset (see Pad.ldown), so where it stood never reaches the sound.
+            v.phase = None
+            return None
+        if v.phaseReset:
+            v.phase = 0.0
+            v.phaseReset = False
+        assert v.phase is not None, "a gate opened without a phase reset"
+        incs = self._increments(cp, pp, v.vibratoDepth, OSC.canonical(v.blockStart))
         if a > 0 or b < FRAMES_PER_BLOCK:
             incs = incs[a:b]
 
         cell = self._cell
-        ph = self.phase
-        if self.phaseReset:
-            ph = 0.0
-            self.phaseReset = False
+        ph = v.phase
         length = self.tableLength
         tbl = self.table
-        reading = self.gate and self.tableReady and tbl is not None and length > 0
+        reading = self.tableReady and tbl is not None and length > 0
         out = None
         if length > 0:
             lf = float(length)
@@ -300,13 +344,9 @@ class Engine:
             for inc in incs:
                 cell[0] = ph + inc
                 ph = cell[0]
-        self.phase = ph
-        self.rampPitch = self._ramp(cp, pp)[b - 1]
-        self.framesRendered += b - a
+        v.phase = ph
         if out is None:
             out = [0] * (b - a)
-        if self.recording:
-            self._append_take(out)
         return out
 
     def _wrap(self, ph, lf):
@@ -333,6 +373,10 @@ class Engine:
                 moved = True
             if not moved:
                 return ph
+
+
+def clamp16(x):
+    return -32768 if x < -32768 else 32767 if x > 32767 else x
 
 
 def stereo_frames(left):
@@ -441,40 +485,49 @@ def depth_for(x):
 
 
 class Pad:
+    """The pad's button rules, per voice: ldown, lup and move address the voice last named by a
+    `voice K` line (0 at the start); the right button and snap are shared."""
+
     def __init__(self, engine):
         self.e = engine
         self.snap_to = None              # (scale, key) or None: read at the next position
+        self.voice = 0
 
-    def _set(self, off):
+    def _set(self, v, off):
         x, y = off
-        self.e.targetPitch = snapped_pitch_for(y, self.snap_to) if self.snap_to else pitch_for(y)
-        self.e.vibratoDepth = depth_for(x)
+        v.targetPitch = snapped_pitch_for(y, self.snap_to) if self.snap_to else pitch_for(y)
+        v.vibratoDepth = depth_for(x)
 
     def snap(self, setting):
         self.snap_to = setting
 
+    def address(self, k):
+        self.voice = k
+
     def move(self, X, Y):
         off = pad_offset(X, Y)
         if off is not None:
-            self._set(off)
+            self._set(self.e.voices[self.voice], off)
 
     def ldown(self, X, Y):
         e = self.e
-        e.leftHeld = True
-        e.phaseReset = True
+        v = e.voices[self.voice]
+        v.leftHeld = True
+        v.phaseReset = True
         off = pad_offset(X, Y)
         if off is None:
             return
-        e.gate = True
+        v.gate = True
         e.openTakeIfIdle()
-        self._set(off)
-        e.blockCloseRequest = True       # the note opens a block of its own
+        self._set(v, off)
+        v.blockCloseRequest = True       # the note opens a block of its own
 
     def lup(self, X, Y):
         e = self.e
-        e.leftHeld = False
-        e.closeTakeUnless(e.rightHeld)
-        e.gate = False
+        v = e.voices[self.voice]
+        v.leftHeld = False
+        e.closeTakeUnless(e.rightHeld or e.anyVoiceHeld())
+        v.gate = False
 
     def rdown(self, X, Y):
         self.e.rightHeld = True
@@ -482,7 +535,7 @@ class Pad:
     def rup(self, X, Y):
         e = self.e
         e.rightHeld = False
-        e.closeTakeUnless(e.leftHeld)
+        e.closeTakeUnless(e.anyVoiceHeld())
 
 
 # ---------------------------------------------------------------------------
@@ -573,26 +626,26 @@ def return_to_default(e):
     e.tableReady = False
     e.useDefaultTable()
     e.tableReady = True
-    e.phaseReset = True
+    e.resetPhases()
 
 
 def import_wav(engine, path, boxes):
     """The load command, confirmed with path."""
     e = engine
     e.tableReady = False
-    e.phaseReset = True
+    e.resetPhases()
     image = read_whole_file(path)
     if image is None:
         e.tableReady = True              # the previous table stays
         return
     n = len(image)
-    e.phaseReset = True
+    e.resetPhases()
 
     def fall_back(reset):
         e.useDefaultTable()
         e.tableReady = True
         if reset:
-            e.phaseReset = True
+            e.resetPhases()
 
     fmt = find_chunk(image, n, b"fmt ", boxes)
     if fmt is None:
@@ -642,7 +695,7 @@ def import_wav(engine, path, boxes):
     e.table = table
     e.tableLength = len(table)
     e.tableReady = True
-    e.phaseReset = True
+    e.resetPhases()
 
 
 def take_header(length):
@@ -784,6 +837,10 @@ def parse_script(data):
             commands.append((i, name.decode(), (x & 0xFFFF, y & 0xFFFF)))
         elif name == b"snap":
             commands.append((i, "snap", parse_snap(i, args)))
+        elif name == b"voice":
+            if len(args) != 1 or not _COUNT.match(args[0]) or int(args[0]) >= VOICES:
+                raise ScriptError(i, "voice needs a number from 0 to %d" % (VOICES - 1))
+            commands.append((i, "voice", int(args[0])))
         elif name == b"default":
             if args:
                 raise ScriptError(i, "default takes nothing after it")
@@ -834,6 +891,8 @@ class Session:
                 self.pad.snap(arg)
             elif name == "default":
                 return_to_default(e)
+            elif name == "voice":
+                self.pad.address(arg)
             else:
                 getattr(self.pad, name)(*arg)
             self._flush_boxes()

@@ -178,30 +178,30 @@ TEST(PadSnap, ApplyingFromTheNextPositionWithTheDepthUnchanged) {
   EngineState state;
   allocateTake(state);
   pad::mouseMove(state, 64 + 200, 64 + 100);
-  EXPECT_EQ(state.targetPitch, pad::pitchForHeight(100));
+  EXPECT_EQ(state.voices[0].targetPitch, pad::pitchForHeight(100));
   pad::setSnap(state, pad::Snap{});                        // every semitone
-  EXPECT_EQ(state.targetPitch, pad::pitchForHeight(100));  // the setting alone changes nothing
+  EXPECT_EQ(state.voices[0].targetPitch, pad::pitchForHeight(100));  // the setting alone changes nothing
   pad::mouseMove(state, 64 + 200, 64 + 100);
-  EXPECT_NEAR(state.targetPitch, 554.365, 0.001);  // 563.2 Hz snaps down to the C sharp
-  EXPECT_EQ(state.targetPitch, pad::targetPitchFor(state, 100));
-  EXPECT_EQ(state.vibratoDepth, pad::depthForOffset(200));
+  EXPECT_NEAR(state.voices[0].targetPitch, 554.365, 0.001);  // 563.2 Hz snaps down to the C sharp
+  EXPECT_EQ(state.voices[0].targetPitch, pad::targetPitchFor(state, 100));
+  EXPECT_EQ(state.voices[0].vibratoDepth, pad::depthForOffset(200));
 
   auto at = pad::pressLeft(state, 64 + 10, 64 + 90);  // 625.8 Hz snaps up to the E flat
   ASSERT_TRUE(at);
   pad::keyOn(state, *at);
-  EXPECT_NEAR(state.targetPitch, 622.254, 0.001);
+  EXPECT_NEAR(state.voices[0].targetPitch, 622.254, 0.001);
 
   pad::setSnap(state, pad::Snap{pad::Scale::kMajor, 2});  // D major has no E flat
-  EXPECT_NEAR(state.targetPitch, 622.254, 0.001);
+  EXPECT_NEAR(state.voices[0].targetPitch, 622.254, 0.001);
   pad::mouseMove(state, 64 + 10, 64 + 90);
-  EXPECT_NEAR(state.targetPitch, 659.255, 0.001);  // the E is nearer than the D
-  EXPECT_EQ(state.vibratoDepth, pad::depthForOffset(10));
+  EXPECT_NEAR(state.voices[0].targetPitch, 659.255, 0.001);  // the E is nearer than the D
+  EXPECT_EQ(state.voices[0].vibratoDepth, pad::depthForOffset(10));
 
   pad::setSnap(state, std::nullopt);
-  EXPECT_NEAR(state.targetPitch, 659.255, 0.001);
+  EXPECT_NEAR(state.voices[0].targetPitch, 659.255, 0.001);
   pad::mouseMove(state, 64 + 10, 64 + 90);
-  EXPECT_EQ(state.targetPitch, pad::pitchForHeight(90));
-  EXPECT_EQ(state.targetPitch, pad::targetPitchFor(state, 90));
+  EXPECT_EQ(state.voices[0].targetPitch, pad::pitchForHeight(90));
+  EXPECT_EQ(state.voices[0].targetPitch, pad::targetPitchFor(state, 90));
   EXPECT_EQ(pad::noteFor(state, 90), 6);  // off, a row is still named by its nearest semitone
 }
 
@@ -217,11 +217,11 @@ TEST(PadButtons, PressOutsideMarksTheButtonAndResetsThePhaseButStaysSilent) {
   EngineState state;
   allocateTake(state);
   EXPECT_FALSE(pad::pressLeft(state, 64, 100));
-  EXPECT_TRUE(state.leftHeld);
-  EXPECT_TRUE(state.phaseReset);
-  EXPECT_FALSE(state.gate);
+  EXPECT_TRUE(state.voices[0].leftHeld);
+  EXPECT_TRUE(state.voices[0].phaseReset);
+  EXPECT_FALSE(state.voices[0].gate);
   EXPECT_FALSE(state.recording);
-  EXPECT_EQ(state.targetPitch, 440.0f);
+  EXPECT_EQ(state.voices[0].targetPitch, 440.0f);
 }
 
 TEST(PadButtons, PressInsideOpensGateAndTakeAndSetsThePitch) {
@@ -230,27 +230,27 @@ TEST(PadButtons, PressInsideOpensGateAndTakeAndSetsThePitch) {
   auto at = pad::pressLeft(state, 64 + 128, 64 + 64);
   ASSERT_TRUE(at);
   pad::keyOn(state, *at);
-  EXPECT_TRUE(state.gate);
+  EXPECT_TRUE(state.voices[0].gate);
   EXPECT_TRUE(state.recording);
-  EXPECT_EQ(state.targetPitch, 880.0f);
-  EXPECT_EQ(state.vibratoDepth, 0.128f);
+  EXPECT_EQ(state.voices[0].targetPitch, 880.0f);
+  EXPECT_EQ(state.voices[0].vibratoDepth, 0.128f);
 
   // A release anywhere, even far outside the pad, ends the note.
   pad::releaseLeft(state);
   pad::keyOff(state);
-  EXPECT_FALSE(state.gate);
-  EXPECT_FALSE(state.leftHeld);
+  EXPECT_FALSE(state.voices[0].gate);
+  EXPECT_FALSE(state.voices[0].leftHeld);
   EXPECT_FALSE(state.recording);
 }
 
 TEST(PadButtons, MovingWithoutAButtonFollowsThePointerSilently) {
   EngineState state;
   pad::mouseMove(state, 64 + 255, 64 + 1);
-  EXPECT_EQ(state.targetPitch, 56320.0f);
-  EXPECT_EQ(state.vibratoDepth, 0.382f);
-  EXPECT_FALSE(state.gate);
+  EXPECT_EQ(state.voices[0].targetPitch, 56320.0f);
+  EXPECT_EQ(state.voices[0].vibratoDepth, 0.382f);
+  EXPECT_FALSE(state.voices[0].gate);
   pad::mouseMove(state, 64 + 300, 64 + 128);  // outside: nothing changes
-  EXPECT_EQ(state.targetPitch, 56320.0f);
+  EXPECT_EQ(state.voices[0].targetPitch, 56320.0f);
 }
 
 TEST(PadScale, FortyEightSemitoneTicksWithLongOnesAtEachC) {

@@ -24,8 +24,8 @@ TEST(RenderScript, ParsesEveryCommandSkippingBlanksAndComments) {
   const auto c = commands(
       "# a demo\r\n\n  move 1 2\nldown 192 192\r\nlup 0 0\n\trdown 5 6\nrup 7 8\n"
       "render 12\nload /tmp/a file.wav  \nsave /tmp/out/take.wav\n   # indented comment\n"
-      "snap on\nsnap\toff \ndefault\nframes 127\nsnap  minor-pentatonic\tF#\n");
-  ASSERT_EQ(c.size(), 13u);
+      "snap on\nsnap\toff \ndefault\nframes 127\nsnap  minor-pentatonic\tF#\nvoice 9\n");
+  ASSERT_EQ(c.size(), 14u);
   EXPECT_EQ(c[0].kind, Kind::kMove);
   EXPECT_EQ(c[0].x, 1);
   EXPECT_EQ(c[0].y, 2);
@@ -51,6 +51,8 @@ TEST(RenderScript, ParsesEveryCommandSkippingBlanksAndComments) {
   ASSERT_TRUE(c[12].snap);
   EXPECT_EQ(c[12].snap->scale, pad::Scale::kMinorPentatonic);
   EXPECT_EQ(c[12].snap->key, 6);
+  EXPECT_EQ(c[13].kind, Kind::kVoice);
+  EXPECT_EQ(c[13].voice, 9);
 }
 
 TEST(RenderScript, NegativeCoordinatesArriveAsSixteenBitValues) {
@@ -94,6 +96,11 @@ TEST(RenderScript, RefusesMalformedLinesNamingTheLine) {
       {"snap major d\n", 1},
       {"snap blues C extra\n", 1},
       {"default 440\n", 1},
+      {"voice 10\n", 1},
+      {"voice -1\n", 1},
+      {"render 1\nvoice x\n", 2},
+      {"voice\n", 1},
+      {"voice 1 2\n", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

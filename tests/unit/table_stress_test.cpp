@@ -69,10 +69,10 @@ TEST(TableHandOver, NoFrameReadsATableAfterItIsWithdrawn) {
       publishTable(state, reinterpret_cast<const uint8_t*>(fresh), length);
     }
 
-    state.targetPitch = static_cast<float>(56320.0 / (1 + random() % 255));
-    state.vibratoDepth = static_cast<float>((random() % 192) / 500.0);
-    state.gate = random() % 4 != 0;
-    if (random() % 3 == 0) state.phaseReset = true;
+    state.voices[0].targetPitch = static_cast<float>(56320.0 / (1 + random() % 255));
+    state.voices[0].vibratoDepth = static_cast<float>((random() % 192) / 500.0);
+    state.voices[0].gate = random() % 4 != 0;
+    if (random() % 3 == 0) state.voices[0].phaseReset = true;
     if (random() % 5 == 0) openTakeIfIdle(state);
     if (random() % 5 == 0) closeTakeUnless(state, false);
     if (i % 64 == 0) std::this_thread::yield();

@@ -115,7 +115,7 @@ TEST(TakeWithoutBuffer, NeverOpensAndNothingBreaks) {
   openTakeIfIdle(state);
   EXPECT_FALSE(state.recording);
   std::vector<uint8_t> b(kBlockBytes);
-  state.gate = true;
+  state.voices[0].gate = true;
   renderBlock(state, b.data(), kBlockBytes);
   EXPECT_EQ(takeBytes(state).length, 0u);
 }

@@ -99,7 +99,7 @@ class Import : public ::testing::Test {
     desk.attach(files);
     // The streaming thread serves a phase reset at its next frame; clearing the request inside
     // every box shows which requests come after it.
-    desk.meanwhile = [this] { state.phaseReset = false; };
+    desk.meanwhile = [this] { state.voices[0].phaseReset = false; };
   }
 
   void load(const Bytes& file) {
@@ -160,7 +160,7 @@ TEST_F(Import, RefusedFilesBringTheDefaultBackWithTheirMessage) {
     EXPECT_EQ(desk.messages, c.messages);
     EXPECT_EQ(state.table.load(), reinterpret_cast<const uint8_t*>(state.defaultTable.get()));
     EXPECT_EQ(state.tableLength, kDefaultTableLength);
-    EXPECT_EQ(state.phaseReset, c.phaseReset);
+    EXPECT_EQ(state.voices[0].phaseReset, c.phaseReset);
   }
 }
 
@@ -197,10 +197,10 @@ TEST_F(Import, ConvertsEachLayoutToSixteenBitMono) {
     loadBytes(c.image);
     EXPECT_TRUE(desk.messages.empty());
     EXPECT_EQ(table(), c.table);
-    EXPECT_TRUE(state.phaseReset);
+    EXPECT_TRUE(state.voices[0].phaseReset);
 
     std::vector<uint8_t> block(kBlockBytes);
-    state.gate = true;
+    state.voices[0].gate = true;
     renderBlock(state, block.data(), kBlockBytes);
     if (c.table.empty()) {
       EXPECT_EQ(block, std::vector<uint8_t>(kBlockBytes, 0));
@@ -288,7 +288,7 @@ TEST_F(Import, MemoryRunningOutIsSaidAndTheDefaultComesBack) {
       EXPECT_EQ(state.table.load(), reinterpret_cast<const uint8_t*>(state.defaultTable.get()));
       EXPECT_EQ(state.tableLength, kDefaultTableLength);
       EXPECT_TRUE(state.tableReady);
-      EXPECT_TRUE(state.phaseReset);
+      EXPECT_TRUE(state.voices[0].phaseReset);
     }
   }
   failing = -1;

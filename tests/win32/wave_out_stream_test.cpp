@@ -89,16 +89,16 @@ std::vector<int16_t> rampTable() {
 void playRamp(EngineState& state, const std::vector<int16_t>& ramp) {
   publishTable(state, reinterpret_cast<const uint8_t*>(ramp.data()),
                static_cast<uint32_t>(ramp.size()));
-  state.vibratoDepth = 0.0f;
-  state.targetPitch = kRampPitch;
+  state.voices[0].vibratoDepth = 0.0f;
+  state.voices[0].targetPitch = kRampPitch;
 }
 
 // Once the pitch has settled (no ramp left), restarts the phase so that the stream lines up
 // with a reference rendered from a phase reset.
 void resetPhaseOnceSettled(EngineState& state) {
   waitForBlocks(state, 4);
-  state.phaseReset = true;
-  for (int i = 0; i < 200 && state.phaseReset.load(); ++i) Sleep(1);
+  state.voices[0].phaseReset = true;
+  for (int i = 0; i < 200 && state.voices[0].phaseReset.load(); ++i) Sleep(1);
 }
 
 // The left channel of at least `frames` frames of the ramp through renderBlock, from a phase
@@ -106,9 +106,9 @@ void resetPhaseOnceSettled(EngineState& state) {
 void renderReference(const std::vector<int16_t>& ramp, size_t frames, std::vector<int16_t>& left) {
   EngineState reference;
   playRamp(reference, ramp);
-  reference.currentPitch = kRampPitch;
-  reference.phaseReset = true;
-  reference.gate = true;
+  reference.voices[0].currentPitch = kRampPitch;
+  reference.voices[0].phaseReset = true;
+  reference.voices[0].gate = true;
   std::vector<uint8_t> block(kBlockBytes);
   while (left.size() < frames) {
     renderBlock(reference, block.data(), kBlockBytes);
@@ -148,7 +148,7 @@ TEST(WaveOutStream, WithoutADeviceStillRendersSoTakesAreRecorded) {
     WaveOutStream stream(state);
     ASSERT_FALSE(stream.hasDevice());
     openTakeIfIdle(state);
-    state.gate = true;
+    state.voices[0].gate = true;
     waitForBlocks(state, 3);  // paced at about 34 ms a block
     EXPECT_GE(takeBytes(state).length, 2 * 2 * kBlockFrames);
   }
@@ -166,7 +166,7 @@ TEST(WaveOutStream, StreamsSilenceUntilTheGateOpensThenExactlyWhatTheRendererMak
     WaveOutStream stream(state);
     ASSERT_TRUE(stream.hasDevice());
     resetPhaseOnceSettled(state);
-    state.gate = true;
+    state.voices[0].gate = true;
     waitForBlocks(state, 24);
   }
 
@@ -261,7 +261,7 @@ TEST(WaveOutStream, WhenTheDeviceFailsKeepsRenderingInRealTimeAndTheTakeLosesNot
     auto stream = std::make_unique<WaveOutStream>(state);
     ASSERT_TRUE(stream->hasDevice());
     resetPhaseOnceSettled(state);
-    state.gate = true;
+    state.voices[0].gate = true;
     waitForBlocks(state, 1);
     const uint32_t takeOpened = blocksRendered(state);
     openTakeIfIdle(state);
