@@ -86,15 +86,23 @@ async function start() {
   const m = await createTonvarel({ wasmBinary: wasm });
   const geometry = readGeometry(m);
   const pad = new PadView($('pad'), geometry);
-  feedback = new Feedback(t, (y) => m._tv_pitch_for(y), (x) => m._tv_depth_for(x));
+  const chordOf = (midis) => {
+    const at = m._tv_chord_notes() >> 2;
+    midis.slice(0, m._tv_voice_count()).forEach((n, i) => { m.HEAP32[at + i] = n; });
+    return m._tv_chord(Math.min(midis.length, m._tv_voice_count()));
+  };
+  feedback = new Feedback(t, { pitchFor: (y) => m._tv_pitch_for(y),
+                               depthFor: (x) => m._tv_depth_for(x), chordOf });
   if (voice) feedback.showVoice(voice);
 
   // Drawing follows the last known state, once per frame, never waiting for the audio thread.
   let frame = 0;
   const paint = () => {
     frame = 0;
-    pad.draw({ marker: input.sounding ? input.played : null, cursor: input.cursor() });
-    feedback.showNote(input.played, input.sounding);
+    const sounding = input.sounding();
+    pad.draw({ markers: sounding.map(({ at }) => ({ at, label: feedback.label(at) })),
+               cursor: input.cursor() });
+    feedback.showNotes(sounding.map(({ at }) => at), sounding.length > 0);
   };
   const changed = () => {
     if (frame === 0) frame = requestAnimationFrame(paint);
@@ -105,11 +113,14 @@ async function start() {
     canvas: pad.canvas, pad, send: (event, e) => send(event, e.timeStamp), gesture, changed,
     // The semitones' rows, ending below the lowest tick at offset 255, the last row inside.
     rows: [...pad.notes.map((n) => n.row), 319],
-    keyOn: (at) => { $('announce').textContent = feedback.spoken(at); },
+    keyOn: () => {
+      $('announce').textContent = feedback.spoken(input.sounding().map(({ at }) => at));
+    },
   });
   const showScale = () => {
-    pad.setScale(snap.mask, snap.key);
-    feedback.setScale(snap.mask, snap.key);
+    const flats = m._tv_spelled_with_flats(snap.scale, snap.key) === 1;
+    pad.setScale(snap.mask, snap.key, flats);
+    feedback.setScale(snap.mask, snap.key, flats);
   };
   snap = new Snap({ t, module: m, send, shown: () => { showScale(); changed(); } });
   showScale();

@@ -24,7 +24,7 @@ export class Audio {
     this.attempt = 0;
     this.failed = false;
     this.gestured = false;
-    this.resuming = false;
+    this.resuming = 0;  // resumes asked for and not yet settled
     this.shown = null;
     this.ready = false;
     this.outbox = [];  // events before there is a node
@@ -110,11 +110,13 @@ export class Audio {
     if (this.context === null) {
       this.open();
     } else if (this.context.state !== 'running' && this.context.state !== 'closed' &&
-               !this.resuming) {
-      this.resuming = true;
+               navigator.userActivation?.isActive !== false) {
+      // Asked again at every gesture until it runs. A touch's press is not yet a gesture (its end
+      // is): a resume asked for then is refused, and in some browsers never settles.
+      this.resuming++;
       this.context.resume().catch((error) => console.info('the sound did not resume:', error))
           .finally(() => {
-            this.resuming = false;
+            this.resuming--;
             this.onChange();
           });
     }

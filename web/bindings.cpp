@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "instrument/chord.h"
 #include "instrument/pad.h"
 #include "engine/take.h"
 #include "engine/tone_table.h"
@@ -90,18 +91,19 @@ EMSCRIPTEN_KEEPALIVE void tv_render_frames(uint32_t count) {
   if (recording && engine.takeLength.load(std::memory_order_relaxed) < before) takeWrapped = true;
 }
 
-// Pointer events in the window's client coordinates, as the window's messages apply them.
-EMSCRIPTEN_KEEPALIVE void tv_move(int x, int y) {
-  pad::mouseMove(engine, x, y);
+// Pointer events in the window's client coordinates, as the window's messages apply them, each
+// addressed to one voice (0 to 9; the window's is 0).
+EMSCRIPTEN_KEEPALIVE void tv_move(int voice, int x, int y) {
+  pad::mouseMove(engine, x, y, voice);
 }
-EMSCRIPTEN_KEEPALIVE void tv_left_down(int x, int y) {
+EMSCRIPTEN_KEEPALIVE void tv_left_down(int voice, int x, int y) {
   const bool recording = engine.recording.load(std::memory_order_relaxed);
-  if (auto at = pad::pressLeft(engine, x, y)) pad::keyOn(engine, *at);
+  if (auto at = pad::pressLeft(engine, x, y, voice)) pad::keyOn(engine, *at, voice);
   if (!recording && engine.recording.load(std::memory_order_relaxed)) takeWrapped = false;
 }
-EMSCRIPTEN_KEEPALIVE void tv_left_up() {
-  pad::releaseLeft(engine);
-  pad::keyOff(engine);
+EMSCRIPTEN_KEEPALIVE void tv_left_up(int voice) {
+  pad::releaseLeft(engine, voice);
+  pad::keyOff(engine, voice);
 }
 EMSCRIPTEN_KEEPALIVE void tv_right_down() {
   pad::pressRight(engine);
@@ -183,10 +185,33 @@ EMSCRIPTEN_KEEPALIVE int tv_take_wrapped() {
   return takeWrapped ? 1 : 0;
 }
 
-// The pitch of the block being played while the key is on, 0 while it is off: what the take's
+// The pitch of the block a voice plays while its key is on, 0 while it is off: what the take's
 // drawing follows.
-EMSCRIPTEN_KEEPALIVE float tv_sounding_pitch() {
-  return engine.voices[0].gate.load(std::memory_order_relaxed) ? engine.voices[0].currentPitch : 0.0f;
+EMSCRIPTEN_KEEPALIVE float tv_sounding_pitch(int voice) {
+  const Voice& v = engine.voices[voice];
+  return v.gate.load(std::memory_order_relaxed) ? v.currentPitch : 0.0f;
+}
+EMSCRIPTEN_KEEPALIVE int tv_voice_count() {
+  return kVoiceCount;
+}
+
+// What the sounding notes make together: the page writes up to tv_voice_count() MIDI note numbers
+// at tv_chord_notes() and asks tv_chord(count), which answers the chord's kind (chord::Kind's
+// order), its root note and, for an interval, its semitones, as kind | root << 8 | semitones << 16.
+EMSCRIPTEN_KEEPALIVE int* tv_chord_notes() {
+  static int notes[kVoiceCount];
+  return notes;
+}
+EMSCRIPTEN_KEEPALIVE int tv_chord(int count) {
+  if (count < 0 || count > kVoiceCount) return 0;
+  const chord::Chord c = chord::nameChord(std::span<const int>(tv_chord_notes(), count));
+  return static_cast<int>(c.kind) | (c.root << 8) | (c.semitones << 16);
+}
+
+// Whether a scale's key names black keys as flats (1) or sharps (0); scale and key as tv_snap's.
+EMSCRIPTEN_KEEPALIVE int tv_spelled_with_flats(int scale, int key) {
+  if (scale < 0 || scale >= pad::kScaleCount || key < 0 || key >= pad::kKeyCount) return 0;
+  return chord::spelledWithFlats({static_cast<pad::Scale>(scale), key}) ? 1 : 0;
 }
 
 // The active tone table, for its drawing: 16-bit samples, possibly at an odd address.

@@ -1,5 +1,5 @@
-// The take drawn as what was played: its pitch over time on the pad's note grid, one line per
-// note with gaps where the key was off, and under it a thin strip of its loudness.
+// The take drawn as what was played: each voice's pitch over time on the pad's note grid, one
+// line per note with gaps where its key was off, and under it a thin strip of its loudness.
 import { GUIDE_STYLES, colour, guideRank } from './pad.js';
 import { noteName } from './texts.js';
 
@@ -53,9 +53,10 @@ export function drawWave(canvas, wave) {
   paintWave(g, wave, [0, 0, w, h], ratio);
 }
 
-// contour: the pitch of each quantum of the take (0 where the key was off); wave: its loudness
-// envelope; mask and key: the scale whose notes the grid stresses, as on the pad.
-export function drawTake(canvas, { contour, wave }, { mask, key }) {
+// contour: the pitches of each quantum of the take, `voices` of them a quantum (0 where a voice's
+// key was off); wave: its loudness envelope; mask and key: the scale whose notes the grid
+// stresses, as on the pad, and flats: how its key names black keys.
+export function drawTake(canvas, { contour, wave, voices }, { mask, key, flats }) {
   const { ratio, w, h } = sized(canvas);
   const g = canvas.getContext('2d');
   g.clearRect(0, 0, w, h);
@@ -93,22 +94,27 @@ export function drawTake(canvas, { contour, wave }, { mask, key }) {
     g.fillRect(0, top, w, rank === 0 ? 2 * thin : thin);
     if (rank === 0) {
       g.fillStyle = colour('--pad-label');
-      g.fillText(noteName(n), 3 * ratio, top - ratio);
+      g.fillText(noteName(n, flats), 3 * ratio, top - ratio);
     }
   }
 
-  // One line per note: the pitch from quantum to quantum while the key was on.
+  // One line per note: each voice's pitch from quantum to quantum while its key was on.
   g.strokeStyle = colour('--accent');
   g.lineWidth = 2 * ratio;
   g.lineJoin = 'round';
   g.lineCap = 'round';
   g.beginPath();
-  notes.forEach((n, k) => {
-    if (n === null) return;
-    const x = (k + 0.5) * w / notes.length;
-    if (k > 0 && notes[k - 1] !== null) g.lineTo(x, y(n));
-    else g.moveTo(x, y(n));
-    if (k + 1 === notes.length || notes[k + 1] === null) g.lineTo(x + 0.01, y(n));
-  });
+  const slots = notes.length / voices;
+  for (let v = 0; v < voices; v++) {
+    const at = (k) => notes[k * voices + v];
+    for (let k = 0; k < slots; k++) {
+      const n = at(k);
+      if (n === null) continue;
+      const x = (k + 0.5) * w / slots;
+      if (k > 0 && at(k - 1) !== null) g.lineTo(x, y(n));
+      else g.moveTo(x, y(n));
+      if (k + 1 === slots || at(k + 1) === null) g.lineTo(x + 0.01, y(n));
+    }
+  }
   g.stroke();
 }

@@ -1,7 +1,7 @@
 // What the player sees besides the pad: the note being played, the voice and its waveform, the
 // take's meter in the bar and, once it closed, what the take played. Every readout keeps its size.
 import { drawTake, drawWave } from './contour.js';
-import { noteOf, signed } from './texts.js';
+import { chordText, noteOf, signed } from './texts.js';
 
 const RATE = 44100;
 const TAKE_SECONDS = 60;
@@ -9,14 +9,17 @@ const TAKE_SECONDS = 60;
 const $ = (id) => document.getElementById(id);
 
 export class Feedback {
-  constructor(t, pitchFor, depthFor) {
+  constructor(t, { pitchFor, depthFor, chordOf }) {
     this.t = t;
     this.pitchFor = pitchFor;  // the module's pitch for a row (offset), under the snap setting
     this.depthFor = depthFor;  // the module's vibrato depth for a column (offset)
+    this.chordOf = chordOf;  // the module's name for MIDI notes sounding together
+    this.flats = false;  // the chosen key names black keys with flats
+    this.shown = [];  // the positions the readout last named, kept greyed once they stop
     this.take = { recording: false, length: 0, wrapped: false, playing: false };
     this.voiceWave = new Float32Array(0);
-    this.takeDrawing = { wave: new Float32Array(0), contour: new Float32Array(0) };
-    this.scale = { mask: 0xfff, key: 0 };
+    this.takeDrawing = { wave: new Float32Array(0), contour: new Float32Array(0), voices: 1 };
+    this.scale = { mask: 0xfff, key: 0, flats: false };
     $('vibrato-label').textContent = t.vibrato;
     $('voice-label').textContent = t.voice;
     $('take-label').textContent = t.take;
@@ -29,26 +32,59 @@ export class Feedback {
   describe(at) {
     const hz = this.pitchFor(at.y - 64);
     const depth = this.depthFor(at.x - 64);
-    const { name, cents } = noteOf(hz);
+    const { midi, name, cents } = noteOf(hz, this.flats);
     const vibrato = depth === 0 ? this.t.none : `±${Math.round(depth * 250)} %`;
-    return { name, cents: `${signed(cents)} ¢`, hz: `${hz.toFixed(1)} Hz`, vibrato };
+    return { hz, midi, name, cents: `${signed(cents)} ¢`, pitch: `${hz.toFixed(1)} Hz`, vibrato };
   }
 
-  // The readout shows the note while the key is on, and keeps the last one greyed after.
-  showNote(at, on) {
-    if (!at) return;
-    $('readout').dataset.on = String(on);
-    const d = this.describe(at);
-    $('note').textContent = d.name;
-    $('cents').textContent = d.cents;
-    $('hz').textContent = d.hz;
-    $('vibrato').textContent = d.vibrato;
+  // Positions played together, lowest pitch first, and what they make.
+  chord(positions) {
+    const notes = positions.map((at) => this.describe(at)).sort((a, b) => a.hz - b.hz);
+    const named = notes.length > 1 ? chordText(this.t, this.chordOf(notes.map((n) => n.midi)),
+                                               this.flats) : null;
+    return { notes, named };
   }
 
-  spoken(at) {
-    const d = this.describe(at);
-    const cents = d.cents.replace('¢', this.t.cents);
-    return `${d.name} ${cents}, ${d.hz}, ${this.t.vibrato} ${d.vibrato}`;
+  // The readout names the notes while keys are on (one note with its cents, pitch and vibrato;
+  // several lowest first, with their chord or interval), and keeps the last ones greyed after.
+  showNotes(positions, on) {
+    if (positions.length > 0) this.shown = positions;
+    if (this.shown.length === 0) return;
+    const readout = $('readout');
+    readout.dataset.on = String(on && positions.length > 0);
+    const { notes, named } = this.chord(this.shown);
+    readout.dataset.count = notes.length > 1 ? 'many' : 'one';
+    if (notes.length === 1) {
+      const [d] = notes;
+      $('note').textContent = d.name;
+      $('cents').textContent = d.cents;
+      $('hz').textContent = d.pitch;
+      $('vibrato').textContent = d.vibrato;
+      $('notes').textContent = '';
+      $('chord').textContent = '';
+    } else {
+      $('note').textContent = named?.symbol ?? `♫${notes.length}`;
+      $('notes').textContent = notes.map((n) => n.name).join(' ');
+      $('chord').textContent = named?.name ?? this.t.notesPlayed(notes.length);
+    }
+  }
+
+  // What the live region says as a key goes on: one note as before; several as their chord
+  // ("C major: C4 E4 G4") or their count, then the notes.
+  spoken(positions) {
+    const { notes, named } = this.chord(positions);
+    if (notes.length === 1) {
+      const [d] = notes;
+      const cents = d.cents.replace('¢', this.t.cents);
+      return `${d.name} ${cents}, ${d.pitch}, ${this.t.vibrato} ${d.vibrato}`;
+    }
+    const names = notes.map((n) => n.name).join(' ');
+    return `${named?.name ?? this.t.notesPlayed(notes.length)}: ${names}`;
+  }
+
+  // The name a marker carries: its note.
+  label(at) {
+    return this.describe(at).name;
   }
 
   showVoice({ name, builtIn, loaded, wave }) {
@@ -86,16 +122,17 @@ export class Feedback {
   }
 
   // The closed take: its pitch over time and its loudness, as the worklet kept them.
-  showTakeWave({ wave, samples, contour }) {
-    this.takeDrawing = { wave, contour };
+  showTakeWave({ wave, samples, contour, voices }) {
+    this.takeDrawing = { wave, contour, voices };
     $('take-length').textContent = samples > 0 ? `${(samples / RATE).toFixed(1)} ${this.t.seconds}`
                                                : this.t.noTake;
     drawTake($('take-wave'), this.takeDrawing, this.scale);
   }
 
-  // The scale the take's note grid stresses, as the pad's guides do.
-  setScale(mask, key) {
-    this.scale = { mask, key };
+  // The scale the take's note grid stresses, as the pad's guides do, and how its key spells.
+  setScale(mask, key, flats) {
+    this.scale = { mask, key, flats };
+    this.flats = flats;
     drawTake($('take-wave'), this.takeDrawing, this.scale);
   }
 

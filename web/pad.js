@@ -44,12 +44,14 @@ export class PadView {
     this.notes = noteRows(geometry.ticks);
     this.scaleMask = 0xfff;  // degrees of the chosen scale above its key, bit d for degree d
     this.key = 0;  // the key's root, in semitones above C
+    this.flats = false;  // the key names black keys with flats
   }
 
-  // The scale whose notes the guides stress, and its root, labelled.
-  setScale(mask, key) {
+  // The scale whose notes the guides stress, and its root, labelled as the key spells it.
+  setScale(mask, key, flats) {
     this.scaleMask = mask;
     this.key = key;
+    this.flats = flats;
     this.paintLayer();
   }
 
@@ -126,7 +128,7 @@ export class PadView {
     ticks.forEach((tick, j) => {
       const note = TOP_TICK_NOTE - j;
       if (guideRank(note, this.scaleMask, this.key) !== 0) return;
-      g.fillText(noteName(note), (LABEL_END - VIEW.x) * this.scale - 3 * this.ratio,
+      g.fillText(noteName(note, this.flats), (LABEL_END - VIEW.x) * this.scale - 3 * this.ratio,
                  (tick.row + 0.5 - VIEW.y) * this.scale);
     });
   }
@@ -154,40 +156,62 @@ export class PadView {
     }
   }
 
-  // The pad with what is being played: a ring under the pointer or finger and a line across
-  // the pad at its row while the key is on; a dashed ring where the keys would play otherwise.
-  draw({ marker, cursor }) {
+  // The pad with what is being played: for each sounding voice a ring under its pointer or
+  // finger, labelled with its note, and a line across the pad at its row; a dashed ring where the
+  // keys would play otherwise.
+  draw({ markers, cursor }) {
     const g = this.canvas.getContext('2d');
     g.drawImage(this.layer, 0, 0);
-    const at = marker || cursor;
-    if (!at) return;
-    const s = this.scale;
-    const cx = (at.x + 0.5 - VIEW.x) * s;
-    const cy = (at.y + 0.5 - VIEW.y) * s;
-    const radius = Math.min(16, Math.max(8, 4 * s / this.ratio)) * this.ratio;
     const accent = colour('--accent');
+    const radius = Math.min(16, Math.max(8, 4 * this.scale / this.ratio)) * this.ratio;
+    const centre = (at) => [(at.x + 0.5 - VIEW.x) * this.scale, (at.y + 0.5 - VIEW.y) * this.scale];
     g.strokeStyle = accent;
+    g.fillStyle = accent;
     g.lineWidth = 2 * this.ratio;
-    if (marker) {
-      const { x, y, size } = this.geometry.pad;
-      g.globalAlpha = 0.35;
-      g.fillStyle = accent;
-      this.fill(g, x + 1, at.y, size - 2, 1);
-      g.globalAlpha = 1;
-      g.setLineDash([]);
-    } else {
-      g.setLineDash([3 * this.ratio, 3 * this.ratio]);
-    }
-    g.beginPath();
-    g.arc(cx, cy, radius, 0, 2 * Math.PI);
-    g.stroke();
-    if (marker) {
-      g.fillStyle = accent;
+    const { x, size } = this.geometry.pad;
+    g.globalAlpha = 0.35;
+    for (const { at } of markers) this.fill(g, x + 1, at.y, size - 2, 1);
+    g.globalAlpha = 1;
+    for (const { at } of markers) {
+      const [cx, cy] = centre(at);
+      g.beginPath();
+      g.arc(cx, cy, radius, 0, 2 * Math.PI);
+      g.stroke();
       g.beginPath();
       g.arc(cx, cy, 2.5 * this.ratio, 0, 2 * Math.PI);
       g.fill();
     }
-    g.setLineDash([]);
+    this.paintLabels(g, markers, radius, centre);
+    if (cursor && markers.length === 0) {
+      const [cx, cy] = centre(cursor);
+      g.setLineDash([3 * this.ratio, 3 * this.ratio]);
+      g.beginPath();
+      g.arc(cx, cy, radius, 0, 2 * Math.PI);
+      g.stroke();
+      g.setLineDash([]);
+    }
+  }
+
+  // Each marker's note on a small plate above its ring (below it at the pad's top), kept inside
+  // the canvas.
+  paintLabels(g, markers, radius, centre) {
+    const font = Math.min(14, Math.max(10, 5 * this.scale / this.ratio)) * this.ratio;
+    g.font = `600 ${font}px system-ui, sans-serif`;
+    g.textAlign = 'center';
+    g.textBaseline = 'middle';
+    const pad = 3 * this.ratio;
+    for (const { at, label } of markers) {
+      const [cx, cy] = centre(at);
+      const w = g.measureText(label).width + 2 * pad;
+      const h = font + pad;
+      const above = cy - radius - h / 2 - pad;
+      const ly = above - h / 2 < 0 ? cy + radius + h / 2 + pad : above;
+      const lx = Math.min(this.canvas.width - w / 2, Math.max(w / 2, cx));
+      g.fillStyle = colour('--accent');
+      g.fillRect(lx - w / 2, ly - h / 2, w, h);
+      g.fillStyle = colour('--on-accent');
+      g.fillText(label, lx, ly);
+    }
   }
 }
 

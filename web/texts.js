@@ -65,6 +65,17 @@ export const texts = {
       other: '録音から音色を作れませんでした。音色はそのままです。',
     },
     wrapped: '満杯・先頭から上書き中',
+    // Chords, in chord::Kind's order from kMajor: the symbol and the name after the root.
+    chords: [['', 'メジャー'], ['m', 'マイナー'], ['dim', 'ディミニッシュ'], ['aug', 'オーギュメント'],
+             ['sus2', 'サスツー'], ['sus4', 'サスフォー'], ['7', 'セブンス'],
+             ['maj7', 'メジャー・セブンス'], ['m7', 'マイナー・セブンス']],
+    // Intervals within an octave, by semitones: the symbol and the name; 12 is the octave.
+    intervals: [['1', '完全1度'], ['短2', '短2度'], ['長2', '長2度'], ['短3', '短3度'],
+                ['長3', '長3度'], ['完4', '完全4度'], ['増4', '増4度'], ['完5', '完全5度'],
+                ['短6', '短6度'], ['長6', '長6度'], ['短7', '短7度'], ['長7', '長7度'],
+                ['8', 'オクターブ']],
+    chordName: (root, name) => `${root}${name}`,
+    notesPlayed: (count) => `${count}音`,
     seconds: '秒',
     outOfMemory, outOfMemoryCaption,
   },
@@ -127,6 +138,16 @@ export const texts = {
       other: 'No voice could be made of the recording. The voice stays as it was.',
     },
     wrapped: 'full, writing over its start',
+    chords: [['', 'major'], ['m', 'minor'], ['dim', 'diminished'], ['aug', 'augmented'],
+             ['sus2', 'sus2'], ['sus4', 'sus4'], ['7', 'dominant seventh'],
+             ['maj7', 'major seventh'], ['m7', 'minor seventh']],
+    intervals: [['P1', 'unison'], ['m2', 'minor second'], ['M2', 'major second'],
+                ['m3', 'minor third'], ['M3', 'major third'], ['P4', 'perfect fourth'],
+                ['TT', 'tritone'], ['P5', 'perfect fifth'], ['m6', 'minor sixth'],
+                ['M6', 'major sixth'], ['m7', 'minor seventh'], ['M7', 'major seventh'],
+                ['P8', 'octave']],
+    chordName: (root, name) => `${root} ${name}`,
+    notesPlayed: (count) => `${count} notes`,
     seconds: 's',
     outOfMemory, outOfMemoryCaption,
   },
@@ -163,17 +184,40 @@ export function messageText(lang, text) {
   return english.get(text) ?? text;
 }
 
-// Note names with octave and the offset in cents, for a pitch in Hz (A4 = 440 Hz, MIDI 69).
-const names = ['C', 'C♯', 'D', 'D♯', 'E', 'F', 'F♯', 'G', 'G♯', 'A', 'A♯', 'B'];
+// Note names with octave and the offset in cents, for a pitch in Hz (A4 = 440 Hz, MIDI 69). The
+// black keys are named as the chosen key names them: with sharps, or with flats.
+const sharps = ['C', 'C♯', 'D', 'D♯', 'E', 'F', 'F♯', 'G', 'G♯', 'A', 'A♯', 'B'];
+const flats = ['C', 'D♭', 'D', 'E♭', 'E', 'F', 'G♭', 'G', 'A♭', 'A', 'B♭', 'B'];
 
-export function noteName(midi) {
-  return `${names[((midi % 12) + 12) % 12]}${Math.floor(midi / 12) - 1}`;
+export function pitchName(midi, withFlats = false) {
+  return (withFlats ? flats : sharps)[((midi % 12) + 12) % 12];
 }
 
-export function noteOf(hz) {
+export function noteName(midi, withFlats = false) {
+  return `${pitchName(midi, withFlats)}${Math.floor(midi / 12) - 1}`;
+}
+
+export function noteOf(hz, withFlats = false) {
   const midi = 69 + 12 * Math.log2(hz / 440);
   const nearest = Math.round(midi);
-  return { name: noteName(nearest), cents: Math.round((midi - nearest) * 100) };
+  return { midi: nearest, name: noteName(nearest, withFlats),
+           cents: Math.round((midi - nearest) * 100) };
+}
+
+// What several notes make, from the module's answer (kind | root << 8 | semitones << 16; kinds in
+// chord::Kind's order: none, interval, then the chords): a symbol for the readout ("Am7", "M3")
+// and a name to say ("A minor seventh", "major third"), or null.
+export function chordText(t, answer, withFlats) {
+  const kind = answer & 0xff;
+  if (kind === 0) return null;
+  if (kind === 1) {
+    const semitones = (answer >> 16) & 0xff;
+    const [symbol, name] = t.intervals[semitones > 0 && semitones % 12 === 0 ? 12 : semitones % 12];
+    return { symbol, name };
+  }
+  const root = pitchName((answer >> 8) & 0xff, withFlats);
+  const [suffix, name] = t.chords[kind - 2];
+  return { symbol: `${root}${suffix}`, name: t.chordName(root, name) };
 }
 
 export function signed(n) {

@@ -1,11 +1,13 @@
 // The audio side of the browser edition: the one engine, inside this worklet's WebAssembly
-// instance, renders each render quantum as it is asked for, continuing its 1,500-frame block.
+// instance, renders each render quantum as it is asked for, each voice continuing its 1,500-frame
+// block.
 //
-// How it works: the page posts pointer and menu events to the port. They are applied to the
-// engine as they arrive, which is always between two process() calls, so an event takes effect
-// at the next quantum: a press that opens the gate starts a block of its own and sounds at once
-// with its pitch, a move's pitch waits for the next block, everything else applies at the next
-// frame. That is a `tonvarel-render` script line placed between two `frames` lines: each applied
+// How it works: the page posts pointer and menu events to the port, each pointer event addressed
+// to one of the engine's ten voices. They are applied to the engine as they arrive, which is
+// always between two process() calls, so an event takes effect at the next quantum: a press that
+// opens a voice's gate starts a block of its own for that voice and sounds at once with its pitch,
+// a move's pitch waits for the voice's next block, everything else applies at the next frame.
+// That is a `tonvarel-render` script line placed between two `frames` lines: each applied
 // event is logged with the number of frames rendered before it, so the page can write out that
 // script.
 // Questions from the page (the log, the take's state, drawings of the table and the take, whose
@@ -16,6 +18,7 @@ import createTonvarel from './tonvarel.js';
 
 const TAKE_SAMPLES = 2_646_000;  // 60 s of mono at 44,100 Hz, as the engine's take holds
 const QUANTUM = 128;  // frames of the take a contour slot stands for
+const VOICES = 10;  // as the engine has
 const LOG_LIMIT = 200_000;  // events; a longer session stops logging rather than grow without end
 const SCALE = 1 / 32768;
 const CLOSE_UP = 400;  // samples of the tone table drawn: about four periods at 440 Hz
@@ -54,9 +57,10 @@ class TonvarelProcessor extends AudioWorkletProcessor {
     this.playback = new Int16Array(TAKE_SAMPLES);
     this.playLength = 0;
     this.playAt = 0;
-    // The pitch while the take records, one slot a quantum of it (0 where the key was off), in
-    // the take's own order: slot k stands for its samples from k * QUANTUM on.
-    this.contour = new Float32Array(Math.ceil(TAKE_SAMPLES / QUANTUM));
+    // The voices' pitches while the take records, one slot a quantum of it (0 where a voice's key
+    // was off), in the take's own order: slot k stands for its samples from k * QUANTUM on and
+    // holds VOICES pitches, voice 0 first.
+    this.contour = new Float32Array(Math.ceil(TAKE_SAMPLES / QUANTUM) * VOICES);
     // For the tests: with tapSeconds, the samples served from the first frame on are also kept,
     // in storage taken once, exactly as they were handed to the output.
     const tapFrames = (options.processorOptions.tapSeconds || 0) * sampleRate;
@@ -118,7 +122,8 @@ class TonvarelProcessor extends AudioWorkletProcessor {
         const count = m._tv_take_length() / 2;
         const heap = m.HEAP16;
         return { wave: envelope(count, question.columns, (i) => heap[at + i]), samples: count,
-                 contour: this.contour.slice(0, Math.ceil(count / QUANTUM)) };
+                 contour: this.contour.slice(0, Math.ceil(count / QUANTUM) * VOICES),
+                 voices: VOICES };
       }
       default:
         return {};
@@ -128,10 +133,11 @@ class TonvarelProcessor extends AudioWorkletProcessor {
   apply(event) {
     const m = this.module;
     const entry = { frame: this.frames, type: event.type };
+    const voice = event.voice ?? 0;
     switch (event.type) {
-      case 'move': m._tv_move(event.x, event.y); break;
-      case 'ldown': m._tv_left_down(event.x, event.y); break;
-      case 'lup': m._tv_left_up(); break;
+      case 'move': m._tv_move(voice, event.x, event.y); break;
+      case 'ldown': m._tv_left_down(voice, event.x, event.y); break;
+      case 'lup': m._tv_left_up(voice); break;
       case 'rdown': m._tv_right_down(); break;
       case 'rup': m._tv_right_up(); break;
       case 'load':
@@ -150,6 +156,7 @@ class TonvarelProcessor extends AudioWorkletProcessor {
       default: return;
     }
     if ('x' in event) { entry.x = event.x; entry.y = event.y; }
+    if (event.type === 'move' || event.type === 'ldown' || event.type === 'lup') entry.voice = voice;
     if (this.log.length < LOG_LIMIT) this.log.push(entry);
     if (entry.type === 'load') this.postVoice(event.name, event.bytes.byteLength > 0);
     else if (entry.type === 'builtin') this.postVoice(null, false);
@@ -221,9 +228,11 @@ class TonvarelProcessor extends AudioWorkletProcessor {
     for (let from = 0; from < left.length; from += this.maxFrames) {
       const count = Math.min(this.maxFrames, left.length - from);
       const slot = m._tv_take_recording() === 1
-          ? Math.floor(m._tv_take_length() / 2 / QUANTUM) % this.contour.length : -1;
+          ? Math.floor(m._tv_take_length() / 2 / QUANTUM) % (this.contour.length / VOICES) : -1;
       m._tv_render_frames(count);
-      if (slot >= 0) this.contour[slot] = m._tv_sounding_pitch();
+      if (slot >= 0) {
+        for (let k = 0; k < VOICES; k++) this.contour[slot * VOICES + k] = m._tv_sounding_pitch(k);
+      }
       const samples = m.HEAP16;  // a new view only if memory grew since
       for (let i = 0; i < count; i++) {
         const k = this.base + 2 * i;

@@ -6,12 +6,14 @@
 #include <cmath>
 #include <compare>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/take.h"
+#include "instrument/chord.h"
 #include "instrument/pad.h"
 #include "instrument/semitone_table.h"
-#include "engine/take.h"
 
 namespace tonvarel {
 namespace {
@@ -179,8 +181,9 @@ TEST(PadSnap, ApplyingFromTheNextPositionWithTheDepthUnchanged) {
   allocateTake(state);
   pad::mouseMove(state, 64 + 200, 64 + 100);
   EXPECT_EQ(state.voices[0].targetPitch, pad::pitchForHeight(100));
-  pad::setSnap(state, pad::Snap{});                        // every semitone
-  EXPECT_EQ(state.voices[0].targetPitch, pad::pitchForHeight(100));  // the setting alone changes nothing
+  pad::setSnap(state, pad::Snap{});  // every semitone
+  EXPECT_EQ(state.voices[0].targetPitch,
+            pad::pitchForHeight(100));  // the setting alone changes nothing
   pad::mouseMove(state, 64 + 200, 64 + 100);
   EXPECT_NEAR(state.voices[0].targetPitch, 554.365, 0.001);  // 563.2 Hz snaps down to the C sharp
   EXPECT_EQ(state.voices[0].targetPitch, pad::targetPitchFor(state, 100));
@@ -273,6 +276,67 @@ TEST(PadScale, FortyEightSemitoneTicksWithLongOnesAtEachC) {
   EXPECT_EQ(ticks[36].row, 64 + 128);
   EXPECT_EQ(ticks[47].row, 64 + 241);
   for (size_t j = 1; j < ticks.size(); ++j) EXPECT_GE(ticks[j].row, ticks[j - 1].row);
+}
+
+// Chords named from the notes that sound (MIDI numbers, C4 = 60), in any order and voicing.
+TEST(Chords, NamesCommonChordsAndTwoNotesInterval) {
+  using chord::Kind;
+  struct Case {
+    std::vector<int> notes;
+    Kind kind;
+    int root;
+    int semitones = 0;
+  };
+  const Case cases[] = {
+      {{}, Kind::kNone, 0},
+      {{60}, Kind::kNone, 0},
+      {{60, 60}, Kind::kNone, 0},          // two fingers on one note
+      {{64, 60}, Kind::kInterval, 60, 4},  // a major third, lower note first
+      {{60, 67, 60}, Kind::kInterval, 60, 7},
+      {{57, 69}, Kind::kInterval, 57, 12},  // an octave
+      {{60, 64, 67}, Kind::kMajor, 60},
+      {{64, 67, 72}, Kind::kMajor, 72},      // first inversion: the root above the bass
+      {{57, 60, 64, 69}, Kind::kMinor, 57},  // A minor, the root doubled
+      {{71, 74, 77}, Kind::kDiminished, 71},
+      {{60, 64, 68}, Kind::kAugmented, 60},  // symmetric: the bass is the root
+      {{64, 68, 72}, Kind::kAugmented, 64},
+      {{60, 62, 67}, Kind::kSus2, 60},  // C sus2 is G sus4 from the G
+      {{67, 72, 74}, Kind::kSus4, 67},
+      {{62, 67, 72}, Kind::kSus2, 72},  // neither root in the bass: sus2 first
+      {{55, 59, 62, 65}, Kind::kDominantSeventh, 55},
+      {{60, 64, 67, 71}, Kind::kMajorSeventh, 60},
+      {{62, 65, 69, 72}, Kind::kMinorSeventh, 62},
+      {{60, 61, 62}, Kind::kNone, 0},          // a cluster names no chord
+      {{60, 64, 67, 70, 74}, Kind::kNone, 0},  // a ninth is not among the names
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.notes));
+    const chord::Chord got = chord::nameChord(c.notes);
+    EXPECT_EQ(got.kind, c.kind);
+    if (c.kind != Kind::kNone) {
+      EXPECT_EQ(got.root, c.root);
+    }
+    EXPECT_EQ(got.semitones, c.semitones);
+  }
+}
+
+// The keys written with flats: B flat in D minor and F major, A sharp in B major.
+TEST(Chords, KeysSpellTheirBlackKeysAsTheirSignaturesDo) {
+  std::string flats[pad::kScaleCount];
+  for (int scale = 0; scale < pad::kScaleCount; ++scale) {
+    for (int key = 0; key < pad::kKeyCount; ++key) {
+      if (chord::spelledWithFlats({static_cast<pad::Scale>(scale), key})) {
+        flats[scale] += std::string(pad::kKeyNames[key]) + " ";
+      }
+    }
+  }
+  EXPECT_EQ(flats[int(pad::Scale::kMajor)], "C# D# F G# A# ");
+  EXPECT_EQ(flats[int(pad::Scale::kMajorPentatonic)], "C# D# F G# A# ");
+  EXPECT_EQ(flats[int(pad::Scale::kChromatic)], "C# D# F G# A# ");
+  EXPECT_EQ(flats[int(pad::Scale::kWholeTone)], "C# D# F G# A# ");
+  EXPECT_EQ(flats[int(pad::Scale::kMinor)], "C D F G A# ");
+  EXPECT_EQ(flats[int(pad::Scale::kMinorPentatonic)], "C D F G A# ");
+  EXPECT_EQ(flats[int(pad::Scale::kBlues)], "C D F G A# ");
 }
 
 }  // namespace

@@ -9,7 +9,8 @@
 // failure or a signal.
 //
 // A page offers: goto(url), evaluate(fn, ...args), waitFor(fn, ...args), mouse('down'|'move'|'up',
-// at), touch('start'|'move'|'end', at), click(find, ...args) (find returns the element, in the
+// at), touch('start'|'move'|'end', at), fingers([{ finger, action, at }]) (several fingers at
+// once, in one step), click(find, ...args) (find returns the element, in the
 // page), loadFile(file, openChooser), screenshot(file), nextDownload() → { name, bytes },
 // problems() → console errors and warnings, page errors, failed requests, content security policy
 // violations; close().
@@ -52,6 +53,19 @@ function touchActions(action, at) {
                   end: [{ type: 'pointerUp', button: 0 }] };
   return { type: 'pointer', id: 'finger', parameters: { pointerType: 'touch' },
            actions: steps[action] };
+}
+
+// Several fingers in one step as W3C actions, one touch source per finger, their ticks in step:
+// a start moves then presses, a move moves then waits, an end lifts then waits.
+function fingerActions(steps) {
+  return steps.map(({ finger, action, at }) => {
+    const move = { type: 'pointerMove', ...whole(at), duration: 0 };
+    const pause = { type: 'pause', duration: 0 };
+    const ticks = { start: [move, { type: 'pointerDown', button: 0 }], move: [move, pause],
+                    end: [{ type: 'pointerUp', button: 0 }, pause] }[action];
+    return { type: 'pointer', id: `finger-${finger}`, parameters: { pointerType: 'touch' },
+             actions: ticks };
+  });
 }
 
 // ---- Processes: each in its own group, all stopped at exit ----
@@ -252,6 +266,26 @@ class PuppeteerPage extends Page {
     if (action === 'start') await screen.touchStart(x, y);
     if (action === 'move') await screen.touchMove(x, y);
     if (action === 'end') await screen.touchEnd();
+  }
+
+  // Chromium takes the fingers as one touch event of the DevTools protocol: the points down
+  // after the step, those missing from it lifted, those new pressed, all at once.
+  async fingers(steps) {
+    if (this.engine === 'firefox') {
+      await this.page.mainFrame().browsingContext.performActions(fingerActions(steps));
+      return;
+    }
+    this.points ??= new Map();
+    const before = this.points.size;
+    for (const { finger, action, at } of steps) {
+      if (action === 'end') this.points.delete(finger);
+      else this.points.set(finger, whole(at));
+    }
+    const touchPoints = [...this.points].map(([finger, { x, y }]) => ({ id: finger, x, y }));
+    const type = touchPoints.length === 0 ? 'touchEnd'
+        : steps.some((s) => s.action === 'start') || before === 0 ? 'touchStart' : 'touchMove';
+    this.cdp ??= await this.page.createCDPSession();
+    await this.cdp.send('Input.dispatchTouchEvent', { type, touchPoints });
   }
 
   // A key by its DOM name ('ArrowUp', ' '), pressed, held down or let go. puppeteer names the
@@ -506,6 +540,10 @@ class WebDriverPage extends Page {
 
   async touch(action, at) {
     await this.driver.send('POST', '/actions', { actions: [touchActions(action, at)] });
+  }
+
+  async fingers(steps) {
+    await this.driver.send('POST', '/actions', { actions: fingerActions(steps) });
   }
 
   async key(action, name) {

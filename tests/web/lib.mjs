@@ -145,9 +145,14 @@ export function logScript(log, { files = {}, saves = [] } = {}) {
   const lines = [];
   let frame = 0;
   let saved = 0;
+  let voice = 0;  // what ldown, lup and move address
   for (const e of log.log) {
     if (e.frame > frame) lines.push(`frames ${e.frame - frame}`);
     frame = e.frame;
+    if (e.voice !== undefined && e.voice !== voice) {
+      voice = e.voice;
+      lines.push(`voice ${voice}`);
+    }
     switch (e.type) {
       case 'load':
         if (!files[e.name]) throw new Error(`the log loads ${e.name}, a file not given`);

@@ -442,10 +442,14 @@ async function phone(browser, origin) {
 
   await page.evaluate(() => window.tonvarel.audio().suspend());
   await page.waitForSelector('#hint[data-reason=suspended]:not([hidden])');
-  await touch(cdp, 'touchStart', [[1, at(200, 120)]]);
+  await touch(cdp, 'touchStart', [[1, at(110, 192)]]);
   await page.waitForFunction(() => window.tonvarel.audio().state === 'running');
+  // Two more fingers: A4, C sharp 5 and E5, an A major chord, each marker labelled.
+  await touch(cdp, 'touchStart', [[1, at(110, 192)], [2, at(170, 166)], [3, at(230, 149)]]);
   await sleep(200);
   check(await page.$eval('#hint', (e) => e.hidden), 'the notice stays after the sound resumed');
+  const chord = await page.$eval('#chord', (e) => e.textContent);
+  check(chord === 'A major', `three fingers make "${chord}", not A major`);
   await page.screenshot({ path: path.join(out, 'phone-3x.png') });
   await picture(page, 'web-phone.png', { x: 0, y: 0, width: 390, height: 844, scale: 1 / 3 });
   await touch(cdp, 'touchEnd', []);
