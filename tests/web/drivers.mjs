@@ -548,7 +548,7 @@ class WebDriverPage extends Page {
 
   async key(action, name) {
     const value = { ArrowUp: '\uE013', ArrowRight: '\uE014', ArrowDown: '\uE015',
-                    ArrowLeft: '\uE012', Shift: '\uE008' }[name] ?? name;
+                    ArrowLeft: '\uE012', Shift: '\uE008', Alt: '\uE00A' }[name] ?? name;
     const steps = { down: ['keyDown'], up: ['keyUp'], press: ['keyDown', 'keyUp'] }[action];
     await this.driver.send('POST', '/actions', { actions: [{
       type: 'key', id: 'keyboard', actions: steps.map((type) => ({ type, value })),

@@ -272,9 +272,21 @@ async function chordOfThreeFingers({ browser, origin, dir }, check) {
   await page.touch('start', c);
   await page.touch('end', c);
   await soundRuns(page);
+  await page.evaluate(() => {
+    window.fingersDown = new Set();
+    document.addEventListener('pointerdown', (x) => {
+      if (x.pointerType === 'touch') window.fingersDown.add(x.pointerId);
+    }, true);
+  });
   await page.fingers([{ finger: 1, action: 'start', at: c }, { finger: 2, action: 'start', at: e },
                       { finger: 3, action: 'start', at: g }]);
   await sleep(300);
+  if (await page.evaluate(() => window.fingersDown.size) < 3) {
+    await page.fingers([{ finger: 1, action: 'end', at: c }, { finger: 2, action: 'end', at: e },
+                        { finger: 3, action: 'end', at: g }]);
+    await page.close();
+    return { skip: 'the driver\'s touch sources do not arrive as three touch pointers' };
+  }
   const said = await page.evaluate(() => ['note', 'notes', 'chord', 'announce'].map(
       (id) => document.getElementById(id).textContent));
   check(JSON.stringify(said) === JSON.stringify(['C', 'C4 E4 G4', 'C major', 'C major: C4 E4 G4']),
@@ -300,8 +312,8 @@ async function chordOfThreeFingers({ browser, origin, dir }, check) {
   return {};
 }
 
-// Every pointer that pressed the pad ends its note wherever it lets go: the mouse and a finger
-// over the readout, the mouse outside the page (where the driver can take it there), the mouse
+// Every pointer that pressed the pad ends its note wherever it lets go, and Space tapped while the
+// mouse holds the note leaves it sounding: the mouse and a finger let go over the readout, the mouse outside the page (where the driver can take it there), the mouse
 // under the About box that opened meanwhile. Nothing sounds at the end.
 async function releasesAnywhere({ browser, origin, dir, engine }, check) {
   const page = await browser.newPage();
@@ -313,7 +325,14 @@ async function releasesAnywhere({ browser, origin, dir, engine }, check) {
   });
   await page.mouse('down', p);
   await soundRuns(page);
+  // Space tapped while the mouse holds the note: the note goes on, moved by the mouse.
+  await page.key('down', ' ');
+  await sleep(100);
+  await page.key('up', ' ');
+  await page.mouse('move', q);
   await sleep(150);
+  const early = await page.evaluate(async () => (await window.tonvarel.log()).log.map((x) => x.type));
+  check(!early.includes('lup'), `Space let go of the mouse's note: ${early}`);
   await page.mouse('move', readout);
   await page.mouse('up', readout);
   await sleep(150);
@@ -345,7 +364,8 @@ async function releasesAnywhere({ browser, origin, dir, engine }, check) {
   await page.close();
   if (!result) return {};
   const count = (type) => result.log.log.filter((x) => x.type === type).length;
-  check(count('ldown') === count('lup') && count('ldown') === (engine === 'chromium' ? 4 : 3),
+  const notes = engine === 'chromium' ? 4 : 3;
+  check(count('ldown') === notes + 1 && count('lup') === notes,
         `${count('ldown')} presses and ${count('lup')} releases logged`);
   const last = result.tap.left.subarray(result.tap.left.length - 4410);
   check(last.every((v) => v === 0), 'a note still sounds after every pointer let go');
