@@ -167,6 +167,7 @@ async function start() {
     const status = await audio.ask('status');
     if (status === null || asked !== playCommands) return;
     feedback.showTake(status);
+    $('cmd-save').disabled = status.length === 0;  // nothing to save: shown and announced so
     if (!status.recording && status.length !== waveLength) {
       waveLength = status.length;
       const reply = await audio.ask('take-wave', { columns: 256 });

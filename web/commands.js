@@ -63,7 +63,7 @@ function moveInMenus(opened, key) {
   }
   const along = { ArrowUp: -1, ArrowDown: 1 }[key];
   if (!along) return false;
-  const items = [...opened.querySelectorAll('.popup button')];
+  const items = [...opened.querySelectorAll('.popup button')].filter((item) => !item.disabled);
   const at = items.indexOf(document.activeElement);
   const next = at < 0 ? (along > 0 ? 0 : items.length - 1) : at + along;
   items[(next + items.length) % items.length].focus();

@@ -43,8 +43,10 @@ async function open(page, url) {
   await page.waitFor(() => document.body.dataset.page === 'ready');
 }
 
-// A command's one element; in a menu popup that is not shown, its menu's title opens it first.
+// A command's one element, once it is offered; in a menu popup that is not shown, its menu's
+// title opens it first.
 async function command(page, id) {
+  await page.waitFor((i) => !document.getElementById(i).disabled, id);
   if (!await page.evaluate((i) => document.getElementById(i).checkVisibility(), id)) {
     await page.click((i) => document.getElementById(i).closest('.menu').querySelector('.title'),
                      id);

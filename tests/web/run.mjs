@@ -96,8 +96,10 @@ async function picture(page, name, clip) {
   check(fs.statSync(file).size < 150 * 1024, `${name} is ${fs.statSync(file).size} bytes`);
 }
 
-// A command, as a person reaches it: through its menu when it sits in a closed popup.
+// A command, as a person reaches it: once it is offered, through its menu when it sits in a
+// closed popup.
 async function command(page, id) {
+  await page.waitForFunction((i) => !document.querySelector(i).disabled, {}, id);
   if (!await page.$eval(id, (e) => e.checkVisibility())) {
     const title = await page.$eval(id, (e) => e.closest('.menu').querySelector('.title').id);
     await page.click(`#${title}`);
@@ -582,6 +584,16 @@ async function desktop(browser, origin) {
 async function takePlayback(browser, origin) {
   const { page, driver, at } = await openPage(browser, origin, '?lang=en&tap=30',
                                               { width: 1200, height: 800 });
+  // With nothing to save, Save is shown and announced as unavailable; a take makes it
+  // available.
+  const save = async () => {
+    await page.click('#menu-file');
+    const node = await page.accessibility.snapshot({ root: await page.$('#cmd-save') });
+    await page.keyboard.press('Escape');
+    return node?.role !== 'button' ? 'not there' : node.disabled ? 'unavailable' : 'available';
+  };
+  let said = await save();
+  check(said === 'unavailable', `with no take, Save is ${said}`);
   await page.mouse.move(at(150, 180).x, at(150, 180).y);
   await page.mouse.down();
   await page.waitForSelector('body[data-engine=ready]');
@@ -593,6 +605,8 @@ async function takePlayback(browser, origin) {
   await page.waitForFunction(() => document.getElementById('take').dataset.state === 'closed');
   const shown = parseFloat(await page.$eval('#take-time', (e) => e.textContent));
   check(shown > 1.6 && shown < 3, `the bar says the take lasts ${shown} s, not about 2 s`);
+  said = await save();
+  check(said === 'available', `with a take, Save is ${said}`);
   await command(page, '#cmd-save');
 
   const saved = (await driver.nextDownload()).bytes;
