@@ -284,7 +284,7 @@ export function barProblems(page, states = []) {
     const vw = document.documentElement.clientWidth;
     const vh = window.innerHeight;
     const shown = (e) => e.checkVisibility({ visibilityProperty: true, checkVisibilityCSS: true });
-    const name = (e) => e.id || e.className || e.tagName;
+    const name = (e) => e.id || (typeof e.className === 'string' && e.className) || e.tagName;
     const dropped = [...document.querySelectorAll('.menu.open .popup')]
       .filter((p) => getComputedStyle(p).display !== 'contents');
     const scope = dropped.length > 0 ? dropped : [document.querySelector('.bar')];
@@ -375,8 +375,9 @@ export function dialogProblems(page, selector) {
     for (const [x, y] of points) {
       const hit = document.elementFromPoint(x, y);
       if (!dialog.contains(hit)) {
-        problems.push(`at (${Math.round(x)}, ${Math.round(y)}) ${sel} is under ` +
-                      `${hit?.id || hit?.className || hit?.tagName || 'nothing'}`);
+        const under = hit?.id || (typeof hit?.className === 'string' && hit.className) ||
+                      hit?.tagName || 'nothing';
+        problems.push(`at (${Math.round(x)}, ${Math.round(y)}) ${sel} is under ${under}`);
       }
     }
     if (dialog.scrollHeight > dialog.clientHeight + 1 ||
