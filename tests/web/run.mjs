@@ -829,10 +829,12 @@ async function layoutAtEverySize(browser, origin) {
                                   wrong.join('; '));
         await page.keyboard.press('Escape');
       }
-      const bar = await page.$eval('.bar', (b) => b.offsetHeight);
+      const [bar, side] = await page.evaluate(() => [
+        document.querySelector('.bar').offsetHeight,
+        window.tonvarel.clientToPage(320, 0).x - window.tonvarel.clientToPage(64, 0).x]);
       await page.screenshot({ path: path.join(dir, `${lang}-${width}x${height}.png`) });
       await dialogsFit(page, cdp, file, at, path.join(dir, `${lang}-${width}x${height}`));
-      console.log(`  ${at}: the bar is ${bar} px high`);
+      console.log(`  ${at}: the bar is ${bar} px high, the pad ${Math.round(side)} px wide`);
     }
     await checkProblems(check, driver, `the layout in ${lang}`);
     await page.close();
