@@ -132,6 +132,13 @@ async function start() {
   };
   relayout();
   window.addEventListener('resize', relayout);  // rotation and a new device pixel ratio too
+  // The bar's rows change with its groups (the looper shown) and its fonts, not only on resize.
+  let barHeight = document.querySelector('.bar').offsetHeight;
+  new ResizeObserver(([entry]) => {
+    if (entry.target.offsetHeight === barHeight) return;
+    barHeight = entry.target.offsetHeight;
+    relayout();
+  }).observe(document.querySelector('.bar'));
   matchMedia('(prefers-color-scheme: dark)').addEventListener('change', relayout);
 
   // Browsers differ in which events may start sound (WebKit has wanted a touch's end or a click).
@@ -178,6 +185,7 @@ async function start() {
     const status = await audio.ask('status');
     if (status === null || asked !== playCommands) return;
     feedback.showTake(status);
+    $('cmd-save').disabled = status.length === 0;  // nothing to save: shown and announced so
     if (!status.recording && status.length !== waveLength) {
       waveLength = status.length;
       const reply = await audio.ask('take-wave', { columns: 256 });

@@ -26,11 +26,33 @@ export function applyTexts(t, lang) {
     button.title = t[name];
   }
   $('cmd-save-voice').textContent = t.saveVoice;
+  labelLooper(t.looper);
   $('pad').setAttribute('aria-label', t.pad);
   $('about-caption').textContent = t.aboutCaption;
   $('about-version').textContent = t.aboutVersion;
   $('about-line').textContent = t.aboutLine;
   $('about-ok').textContent = t.ok;
+}
+
+// The looper's buttons: the loop button's three labels (one shown at a time), the others' one,
+// and titles that name the loop and the key.
+function labelLooper(looper) {
+  $('looper').setAttribute('aria-label', looper.name);
+  const loop = $('cmd-loop');
+  for (const next of ['record', 'play', 'overdub']) {
+    loop.querySelector(`.long .next-${next}`).textContent = looper[next][0];
+    loop.querySelector(`.short .next-${next}`).textContent = looper[next][1];
+  }
+  for (const name of ['stop', 'undo', 'clear', 'save']) {
+    const button = $(name === 'save' ? 'cmd-save-loop' : `cmd-loop-${name}`);
+    button.querySelector('.long').textContent = looper[name][0];
+    button.querySelector('.short').textContent = looper[name][1];
+    button.title = `${looper.name}: ${looper[name][0]} (${button.dataset.key.toUpperCase()})`;
+  }
+  loop.title = `${looper.name} (${loop.dataset.key.toUpperCase()})`;
+  for (const button of $('looper').querySelectorAll('[data-key]')) {
+    button.setAttribute('aria-keyshortcuts', button.dataset.key.toUpperCase());
+  }
 }
 
 const menus = () => [...document.querySelectorAll('.menu')];
@@ -63,11 +85,21 @@ function moveInMenus(opened, key) {
   }
   const along = { ArrowUp: -1, ArrowDown: 1 }[key];
   if (!along) return false;
-  const items = [...opened.querySelectorAll('.popup button')];
+  const items = [...opened.querySelectorAll('.popup button')].filter((item) => !item.disabled);
   const at = items.indexOf(document.activeElement);
   const next = at < 0 ? (along > 0 ? 0 : items.length - 1) : at + along;
   items[(next + items.length) % items.length].focus();
   return true;
+}
+
+// A tool in the bar with a key of its own (the looper's), for a key pressed with no modifier
+// where nothing is typed; null when there is none shown and enabled.
+function toolFor(e) {
+  if (e.altKey || e.ctrlKey || e.metaKey || e.repeat) return null;
+  if (e.target.closest?.('select, input, textarea')) return null;
+  const key = e.key.toLowerCase();
+  return [...document.querySelectorAll('.bar .tool[data-key]')].find(
+      (tool) => tool.dataset.key === key && !tool.disabled && tool.checkVisibility()) ?? null;
 }
 
 // `commands` maps each command element's id to what it does.
@@ -88,7 +120,7 @@ export function listenToMenus(commands) {
     if (!e.target.closest('.menu')) closeMenus();
   });
   document.addEventListener('keydown', (e) => {
-    if ($('about').open) return;
+    if (document.querySelector('dialog:modal')) return;  // the About box, the recording
     const key = e.key.toLowerCase();
     const opened = menus().find((m) => m.classList.contains('open'));
     if (e.altKey && (e.key === '?' || e.key === '/')) {
@@ -110,6 +142,12 @@ export function listenToMenus(commands) {
           e.preventDefault();
           item.click();
         }
+      }
+    } else {
+      const tool = toolFor(e);
+      if (tool) {
+        e.preventDefault();
+        tool.click();
       }
     }
   });

@@ -221,13 +221,16 @@ const PANELS = { beside: 300, below: 150 };
 // stays in sight; on a smaller, nearly square screen the pad keeps the space.
 const PAD_YIELD = 0.7;
 
-// Lays the stage out: the view as large as the space under the bar allows, the panels below it
-// when the width limits the pad and beside it otherwise. When that leaves the panels too little
-// room, the pad shrinks for them within PAD_YIELD, on whichever side keeps it larger; below that
-// the panels are hidden and only a notice floats over the pad.
+// Lays the stage out under the bar, whose rows vary with the width: the view as large as the
+// space under it allows, the panels below it when the width limits the pad and beside it
+// otherwise. When that leaves the panels too little room, the pad shrinks for them within
+// PAD_YIELD, on whichever side keeps it larger; below that the panels are hidden and only a
+// notice floats over the pad.
 export function layOut(pad, stage, bar) {
   const width = document.documentElement.clientWidth;
-  const height = window.innerHeight - bar.getBoundingClientRect().height;
+  const top = Math.ceil(bar.getBoundingClientRect().height);
+  const height = window.innerHeight - top;
+  stage.style.top = `${top}px`;
   const unit = (w, h) => Math.min(w / VIEW.width, h / VIEW.height);
   const full = unit(width, height);
   let below = width / VIEW.width < height / VIEW.height;

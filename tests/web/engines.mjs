@@ -12,8 +12,8 @@ import { performance } from 'node:perf_hooks';
 import { parseArgs } from 'node:util';
 
 import { launchers, serve, sleep, stopAll } from './drivers.mjs';
-import { checkProblems, compareWithRenderer, mono44100s16, pagePoints, readPng, writeWav }
-  from './lib.mjs';
+import { barProblems, checkProblems, compareWithRenderer, mono44100s16, pagePoints, readPng,
+         writeWav } from './lib.mjs';
 
 const { values: args } = parseArgs({
   options: { web: { type: 'string' }, render: { type: 'string' }, out: { type: 'string' },
@@ -43,8 +43,10 @@ async function open(page, url) {
   await page.waitFor(() => document.body.dataset.page === 'ready');
 }
 
-// A command's one element; in a menu popup that is not shown, its menu's title opens it first.
+// A command's one element, once it is offered; in a menu popup that is not shown, its menu's
+// title opens it first.
 async function command(page, id) {
+  await page.waitFor((i) => !document.getElementById(i).disabled, id);
   if (!await page.evaluate((i) => document.getElementById(i).checkVisibility(), id)) {
     await page.click((i) => document.getElementById(i).closest('.menu').querySelector('.title'),
                      id);
@@ -79,6 +81,9 @@ async function firstVisit({ browser, origin, dir }, check) {
   check(said.shown && said.reason === 'start',
         `the hint is ${said.shown ? `"${said.reason}"` : 'hidden'}, ` +
         'not that sound starts with a gesture');
+  // Every control of the bar whole and in reach, with this engine's fonts and pickers.
+  const bar = await barProblems(page);
+  check(bar.length === 0, `the bar: ${bar.join('; ')}`);
   // The pad's border, one black client pixel wide, white inside, wherever the pad is seen: in
   // the viewport, not under the notice (which lies over the pad when there is no room beside).
   const ring = [];

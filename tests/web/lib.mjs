@@ -269,3 +269,127 @@ export async function checkProblems(check, page, when) {
 export function pagePoints(page, points) {
   return page.evaluate((list) => list.map(([x, y]) => window.tonvarel.clientToPage(x, y)), points);
 }
+
+// ---- The page's layout, as seen: what is out of reach or cut ----
+
+// What is wrong with the controls of the bar as the page shows them (any driver's page): each one
+// shown (menu titles and items, buttons, pickers, the take's and the loop's state) must lie inside
+// the viewport, be what a press at its centre reaches, keep clear of the others, and be as wide as
+// its content laid out at its widest, so that no label is cut (a picker as its longest name).
+// With a menu open as a drop-down, its items alone. `states` ([{ id, text, data }]) are put in
+// first (a text, data- attributes), in the same task, so that nothing the page updates comes
+// between them and the measuring.
+export function barProblems(page, states = []) {
+  return page.evaluate((widest) => {
+    for (const { id, text, data = {} } of widest) {
+      const e = document.getElementById(id);
+      if (text !== undefined) e.textContent = text;
+      Object.assign(e.dataset, data);
+    }
+    const vw = document.documentElement.clientWidth;
+    const vh = window.innerHeight;
+    const shown = (e) => e.checkVisibility({ visibilityProperty: true, checkVisibilityCSS: true });
+    const name = (e) => e.id || (typeof e.className === 'string' && e.className) || e.tagName;
+    const dropped = [...document.querySelectorAll('.menu.open .popup')]
+      .filter((p) => getComputedStyle(p).display !== 'contents');
+    const scope = dropped.length > 0 ? dropped : [document.querySelector('.bar')];
+    const controls = scope.flatMap((s) => [...s.querySelectorAll(
+      'button, select, [role=status]')]).filter(shown);
+    const problems = [];
+    const boxes = controls.map((e) => ({ e, r: e.getBoundingClientRect() }));
+    const round = (r) => `(${Math.round(r.left)}, ${Math.round(r.top)}) to ` +
+                         `(${Math.round(r.right)}, ${Math.round(r.bottom)})`;
+    for (const { e, r } of boxes) {
+      if (r.left < -0.5 || r.top < -0.5 || r.right > vw + 0.5 || r.bottom > vh + 0.5) {
+        problems.push(`${name(e)} lies at ${round(r)}, outside ${vw} x ${vh}`);
+      }
+      const hit = document.elementFromPoint(r.left + r.width / 2, r.top + r.height / 2);
+      if (!e.contains(hit)) problems.push(`${name(e)} is under ${hit ? name(hit) : 'nothing'}`);
+      // Its content at its widest: a copy, out of the flow, as wide as it likes (with the same
+      // ids, as the styles name them, for as long as it takes to measure).
+      const copy = e.cloneNode(true);
+      copy.style.cssText = 'position: absolute; left: 0; top: 0; width: max-content; ' +
+                           'min-width: 0; max-width: none; visibility: hidden';
+      e.after(copy);
+      const need = copy.getBoundingClientRect().width;
+      copy.remove();
+      if (r.width + 0.5 < need) {
+        problems.push(`${name(e)} is ${r.width.toFixed(1)} px wide, its content ` +
+                      `${need.toFixed(1)} px: ${JSON.stringify(e.innerText)} is cut`);
+      }
+      // Nor any box inside it narrower than what it holds (a time in a field of fixed width).
+      for (const inner of [e, ...e.querySelectorAll('*')]) {
+        if (!shown(inner) || getComputedStyle(inner).display === 'inline') continue;
+        if (inner.scrollWidth > inner.clientWidth + 1) {
+          problems.push(`${JSON.stringify(inner.textContent)} overflows its box in ${name(e)} ` +
+                        `(${inner.scrollWidth} px in ${inner.clientWidth})`);
+        }
+      }
+      // Every line of its text shown inside it.
+      const walk = document.createTreeWalker(e, NodeFilter.SHOW_TEXT);
+      for (let t = walk.nextNode(); t; t = walk.nextNode()) {
+        if (!t.textContent.trim() || !shown(t.parentElement)) continue;
+        const range = document.createRange();
+        range.selectNodeContents(t);
+        for (const l of range.getClientRects()) {
+          if (l.left < r.left - 1 || l.right > r.right + 1 || l.top < r.top - 1 ||
+              l.bottom > r.bottom + 1) {
+            problems.push(`${JSON.stringify(t.textContent)} runs out of ${name(e)}`);
+          }
+        }
+      }
+    }
+    for (let i = 0; i < boxes.length; i++) {
+      for (let j = i + 1; j < boxes.length; j++) {
+        const [a, b] = [boxes[i].r, boxes[j].r];
+        const w = Math.min(a.right, b.right) - Math.max(a.left, b.left);
+        const h = Math.min(a.bottom, b.bottom) - Math.max(a.top, b.top);
+        if (w > 0.5 && h > 0.5) {
+          problems.push(`${name(boxes[i].e)} and ${name(boxes[j].e)} overlap`);
+        }
+      }
+    }
+    // The stage starts under the bar's last row.
+    const bar = document.querySelector('.bar').getBoundingClientRect();
+    const pad = document.getElementById('pad').getBoundingClientRect();
+    if (pad.top < bar.bottom - 0.5) {
+      problems.push(`the pad starts at ${pad.top}, under the bar ending at ${bar.bottom}`);
+    }
+    return problems;
+  }, states);
+}
+
+// What is wrong with an open dialog (a CSS selector): it must lie wholly inside the viewport,
+// be on top at its corners and its centre, and show all it holds without scrolling.
+export function dialogProblems(page, selector) {
+  return page.evaluate((sel) => {
+    const dialog = document.querySelector(sel);
+    if (!dialog?.open) return [`${sel} is not open`];
+    const vw = document.documentElement.clientWidth;
+    const vh = window.innerHeight;
+    const r = dialog.getBoundingClientRect();
+    const problems = [];
+    if (r.left < 0 || r.top < 0 || r.right > vw || r.bottom > vh) {
+      problems.push(`${sel} lies at (${r.left}, ${r.top}) to (${r.right}, ${r.bottom}), ` +
+                    `outside ${vw} x ${vh}`);
+    }
+    const inset = 3;
+    const points = [[r.left + inset, r.top + inset], [r.right - inset, r.top + inset],
+                    [r.left + inset, r.bottom - inset], [r.right - inset, r.bottom - inset],
+                    [(r.left + r.right) / 2, (r.top + r.bottom) / 2]];
+    for (const [x, y] of points) {
+      const hit = document.elementFromPoint(x, y);
+      if (!dialog.contains(hit)) {
+        const under = hit?.id || (typeof hit?.className === 'string' && hit.className) ||
+                      hit?.tagName || 'nothing';
+        problems.push(`at (${Math.round(x)}, ${Math.round(y)}) ${sel} is under ${under}`);
+      }
+    }
+    if (dialog.scrollHeight > dialog.clientHeight + 1 ||
+        dialog.scrollWidth > dialog.clientWidth + 1) {
+      problems.push(`${sel} scrolls: ${dialog.scrollWidth} x ${dialog.scrollHeight} in ` +
+                    `${dialog.clientWidth} x ${dialog.clientHeight}`);
+    }
+    return problems;
+  }, selector);
+}

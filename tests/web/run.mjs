@@ -10,8 +10,8 @@ import { performance } from 'node:perf_hooks';
 import { parseArgs } from 'node:util';
 
 import { launchChromiumProfile, puppeteerPage, serve } from './drivers.mjs';
-import { checkProblems, compareWithRenderer, padDrawing, readPng, stereo22050u8, sungNote,
-         tapped, writeWav } from './lib.mjs';
+import { barProblems, checkProblems, compareWithRenderer, dialogProblems, padDrawing, readPng,
+         stereo22050u8, sungNote, tapped, writeWav } from './lib.mjs';
 
 // --only WORD runs the scenarios whose names hold WORD. --docs DIR also writes the README's
 // pictures (web-phone.png, web-desktop.png) there; they are always left in --out.
@@ -96,8 +96,10 @@ async function picture(page, name, clip) {
   check(fs.statSync(file).size < 150 * 1024, `${name} is ${fs.statSync(file).size} bytes`);
 }
 
-// A command, as a person reaches it: through its menu when it sits in a closed popup.
+// A command, as a person reaches it: once it is offered, through its menu when it sits in a
+// closed popup.
 async function command(page, id) {
+  await page.waitForFunction((i) => !document.querySelector(i).disabled, {}, id);
   if (!await page.$eval(id, (e) => e.checkVisibility())) {
     const title = await page.$eval(id, (e) => e.closest('.menu').querySelector('.title').id);
     await page.click(`#${title}`);
@@ -586,6 +588,17 @@ async function desktop(browser, origin) {
 async function takePlayback(browser, origin) {
   const { page, driver, at } = await openPage(browser, origin, '?lang=en&tap=30',
                                               { width: 1200, height: 800 });
+  // With nothing to save, Save is shown and announced as unavailable (as Save loop is, with
+  // no loop); a take makes it available.
+  const save = async () => {
+    await page.click('#menu-file');
+    const node = await page.accessibility.snapshot({ root: await page.$('#cmd-save') });
+    await page.keyboard.press('Escape');
+    return node?.role !== 'button' ? 'not there' : node.disabled ? 'unavailable' : 'available';
+  };
+  let said = await save();
+  check(said === 'unavailable' && await page.$eval('#cmd-save-loop', (b) => b.disabled),
+        `with no take, Save is ${said}`);
   await page.mouse.move(at(150, 180).x, at(150, 180).y);
   await page.mouse.down();
   await page.waitForSelector('body[data-engine=ready]');
@@ -597,6 +610,8 @@ async function takePlayback(browser, origin) {
   await page.waitForFunction(() => document.getElementById('take').dataset.state === 'closed');
   const shown = parseFloat(await page.$eval('#take-time', (e) => e.textContent));
   check(shown > 1.6 && shown < 3, `the bar says the take lasts ${shown} s, not about 2 s`);
+  said = await save();
+  check(said === 'available', `with a take, Save is ${said}`);
   await command(page, '#cmd-save');
 
   const saved = (await driver.nextDownload()).bytes;
@@ -770,6 +785,117 @@ async function microphone(browser, origin) {
   }
 }
 
+// ---- 13: the bar and the dialogs at every size, in both languages ----
+
+// Phones in portrait and on their side, tablets both ways, desktops.
+const SIZES = [[320, 568], [360, 740], [390, 844], [412, 915], [568, 320], [740, 360],
+               [844, 390], [915, 412], [768, 1024], [1024, 768], [1024, 1366], [1366, 1024],
+               [1280, 720], [1440, 900], [1920, 1080]];
+
+// Every control of the bar, the looper's too, inside the viewport, reachable and whole, whatever
+// the loop button says; the menus' items as they drop down; a message box, the About box and the
+// recording dialog whole and on top. A picture of each size, and of each with a message box.
+async function layoutAtEverySize(browser, origin) {
+  const dir = path.join(out, 'layout');
+  fs.mkdirSync(dir, { recursive: true });
+  const file = path.join(out, 'rate-layout.wav');
+  writeWav(file, stereo22050u8());
+  const permissions = await browser.target().createCDPSession();
+  await permissions.send('Browser.setPermission', {
+    origin, setting: 'granted', permission: { name: 'microphone' } });
+  for (const lang of ['en', 'ja']) {
+    const [w0, h0] = SIZES[0];
+    const { page, driver, cdp } = await openPage(browser, origin, `?lang=${lang}`,
+                                                 { width: w0, height: h0 });
+    check(await page.$eval('#looper', (g) => g.hidden && !g.checkVisibility()),
+          'the looper\'s controls are shown before there is a looper');
+    await page.evaluate(() => { document.getElementById('looper').hidden = false; });
+    // The widest each state shows: a take that has wrapped, a loop of a minute overdubbed.
+    const seconds = lang === 'ja' ? '秒' : 's';
+    const widest = [{ id: 'take', data: { state: 'wrapped' } },
+                    { id: 'take-time', text: `⟲ 60.0 ${seconds}` },
+                    { id: 'loop', data: { state: 'overdub' } },
+                    { id: 'loop-time', text: `60.0 / 60.0 ${seconds}` }];
+    await looperKeys(page);
+    for (const [width, height] of SIZES) {
+      const at = `${lang} ${width} x ${height}`;
+      await page.setViewport({ width, height, deviceScaleFactor: 1, hasTouch: true });
+      await page.evaluate(() => new Promise((r) => requestAnimationFrame(() => setTimeout(r))));
+      for (const next of ['record', 'play', 'overdub']) {
+        const wrong = await barProblems(page, [...widest, { id: 'cmd-loop', data: { next } }]);
+        check(wrong.length === 0, `${at}, the loop button saying ${next}: ${wrong.join('; ')}`);
+      }
+      for (const title of await page.$$('.menu .title')) {
+        if (!await title.evaluate((e) => e.checkVisibility())) continue;
+        await title.click();
+        const wrong = await barProblems(page);
+        check(wrong.length === 0, `${at}, ${await title.evaluate((e) => e.id)} open: ` +
+                                  wrong.join('; '));
+        await page.keyboard.press('Escape');
+      }
+      const [bar, side] = await page.evaluate(() => [
+        document.querySelector('.bar').offsetHeight,
+        window.tonvarel.clientToPage(320, 0).x - window.tonvarel.clientToPage(64, 0).x]);
+      await page.screenshot({ path: path.join(dir, `${lang}-${width}x${height}.png`) });
+      await dialogsFit(page, cdp, file, at, path.join(dir, `${lang}-${width}x${height}`));
+      console.log(`  ${at}: the bar is ${bar} px high, the pad ${Math.round(side)} px wide`);
+    }
+    await checkProblems(check, driver, `the layout in ${lang}`);
+    await page.close();
+  }
+}
+
+// The looper's keys press its buttons where they are shown and enabled, and only there.
+async function looperKeys(page) {
+  await page.evaluate(() => {
+    window.pressed = [];
+    for (const b of document.querySelectorAll('#looper button')) {
+      b.addEventListener('click', () => window.pressed.push(b.id));
+    }
+  });
+  await page.focus('#pad');
+  for (const key of ['l', 's', 'u', 'c', 'e']) await page.keyboard.press(key);
+  await page.focus('#snap-key');  // typing in a picker chooses in it
+  await page.keyboard.press('l');
+  const pressed = await page.evaluate(() => window.pressed);
+  check(JSON.stringify(pressed) === '["cmd-loop"]', `the looper's keys pressed ${pressed}`);
+}
+
+// A message box (the warning a file at another rate brings), the About box and the recording
+// dialog, each closed as a person closes it, with a picture of each (`pictures`-NAME.png).
+async function dialogsFit(page, cdp, file, at, pictures) {
+  const { width, height } = page.viewport();
+  for (const type of ['dragEnter', 'dragOver', 'drop']) {
+    await cdp.send('Input.dispatchDragEvent', {
+      type, x: width / 2, y: height / 2,
+      data: { items: [], files: [file], dragOperationsMask: 1 },
+    });
+  }
+  await page.waitForSelector('dialog.message[open]');
+  let wrong = await dialogProblems(page, 'dialog.message[open]');
+  check(wrong.length === 0, `${at}: ${wrong.join('; ')}`);
+  await page.screenshot({ path: `${pictures}-message.png` });
+  await page.click('dialog.message[open] .ok');
+  check(await page.$('dialog.message') === null, `${at}: OK did not close the message box`);
+
+  await page.keyboard.down('Alt');
+  await page.keyboard.press('?');
+  await page.keyboard.up('Alt');
+  wrong = await dialogProblems(page, '#about');
+  check(wrong.length === 0, `${at}: ${wrong.join('; ')}`);
+  await page.screenshot({ path: `${pictures}-about.png` });
+  await page.click('#about-ok');
+
+  await command(page, '#cmd-mic');
+  await page.waitForSelector('#mic[open]');
+  wrong = await dialogProblems(page, '#mic');
+  check(wrong.length === 0, `${at}: ${wrong.join('; ')}`);
+  await page.screenshot({ path: `${pictures}-recording.png` });
+  await page.keyboard.press('Escape');
+  await page.waitForFunction(() => !document.getElementById('mic').open);
+  await sleep(100);  // the microphone is let go after the dialog closes
+}
+
 // ---- The static folder stays small ----
 
 function folderSize(dir) {
@@ -804,7 +930,8 @@ try {
                                   ['worklet restart', workletRestart],
                                   ['hidden page lets go', hiddenLetsGo],
                                   ['a device at another rate', otherRate],
-                                  ['a voice from the microphone', microphone]]) {
+                                  ['a voice from the microphone', microphone],
+                                  ['layout at every size', layoutAtEverySize]]) {
     if (args.only && !name.includes(args.only)) continue;
     const before = failures;
     const t = performance.now();
