@@ -117,17 +117,26 @@ void mouseMove(EngineState& state, uint16_t clientX, uint16_t clientY, int voice
 }
 
 std::optional<Offset> pressLeft(EngineState& state, uint16_t clientX, uint16_t clientY, int voice) {
-  Voice& v = state.voices[voice];
-  v.leftHeld.store(true, std::memory_order_relaxed);
-  v.phaseReset.store(true, std::memory_order_relaxed);
+  holdLeft(state, voice);
   return acceptedOffset(clientX, clientY);
 }
 
+void holdLeft(EngineState& state, int voice) {
+  Voice& v = state.voices[voice];
+  v.leftHeld.store(true, std::memory_order_relaxed);
+  v.phaseReset.store(true, std::memory_order_relaxed);
+}
+
 void keyOn(EngineState& state, Offset at, int voice) {
+  keyOnWith(state, targetPitchFor(state, at.y), depthForOffset(at.x), voice);
+}
+
+void keyOnWith(EngineState& state, float pitch, float depth, int voice) {
   Voice& v = state.voices[voice];
   v.gate.store(true, std::memory_order_relaxed);
   openTakeIfIdle(state);
-  follow(state, v, at);
+  v.targetPitch.store(pitch, std::memory_order_relaxed);
+  v.vibratoDepth.store(depth, std::memory_order_relaxed);
   closeBlockEarly(state, voice);  // after the target, which the new block reads
 }
 

@@ -95,10 +95,16 @@ void mouseMove(EngineState& state, uint16_t clientX, uint16_t clientY, int voice
 std::optional<Offset> pressLeft(EngineState& state, uint16_t clientX, uint16_t clientY,
                                 int voice = 0);
 
+// The first half of a press that has no position (a MIDI note's): the voice held, its phase reset.
+void holdLeft(EngineState& state, int voice);
+
 // Left button down, second half (after "keyon " is shown): gate open, take open, pitch and depth.
 // Where frames are rendered piecewise the note opens a block of its own, so that its first frame
 // already has its pitch; the other voices' blocks run on.
 void keyOn(EngineState& state, Offset at, int voice = 0);
+
+// The second half with the pitch and depth given, rather than taken from a position (a MIDI note).
+void keyOnWith(EngineState& state, float pitch, float depth, int voice);
 
 // Left button up, wherever it happens: the take closes unless the right button or another held
 // voice keeps it open.

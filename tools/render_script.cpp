@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "engine/engine_state.h"
+#include "instrument/midi.h"
 #include "wavfile/file_access.h"
 
 namespace tonvarel {
@@ -18,7 +19,7 @@ struct Keyword {
   Kind kind;
 };
 
-constexpr std::array<Keyword, 12> kKeywords{{
+constexpr std::array<Keyword, 13> kKeywords{{
     {"move", Kind::kMove},
     {"ldown", Kind::kLeftDown},
     {"lup", Kind::kLeftUp},
@@ -29,6 +30,7 @@ constexpr std::array<Keyword, 12> kKeywords{{
     {"snap", Kind::kSnap},
     {"default", Kind::kDefault},
     {"voice", Kind::kVoice},
+    {"midi", Kind::kMidi},
     {"render", Kind::kRender},
     {"frames", Kind::kRender},
 }};
@@ -60,6 +62,21 @@ std::optional<int64_t> integer(std::string_view token) {
   auto [ptr, ec] = std::from_chars(begin, end, value);
   if (ec != std::errc{} || ptr != end) return std::nullopt;
   return value;
+}
+
+constexpr std::string_view kHexDigits = "0123456789ABCDEF";
+
+// Two hexadecimal digits, either case.
+std::optional<uint8_t> hexByte(std::string_view token) {
+  if (token.size() != 2) return std::nullopt;
+  int value = 0;
+  for (char c : token) {
+    const char upper = c >= 'a' && c <= 'f' ? static_cast<char>(c - 'a' + 'A') : c;
+    const size_t digit = kHexDigits.find(upper);
+    if (digit == std::string_view::npos) return std::nullopt;
+    value = value * 16 + static_cast<int>(digit);
+  }
+  return static_cast<uint8_t>(value);
 }
 
 template <size_t N>
@@ -149,6 +166,32 @@ class LineParser {
     }
     command.voice = static_cast<int>(*k);
     return finished();
+  }
+
+  // `midi HH HH [HH]`: one whole channel message, each byte in two hexadecimal digits.
+  std::optional<ScriptError> midiMessage(ScriptCommand& command) {
+    size_t count = 0;
+    for (std::string_view token = nextToken(rest_); !token.empty(); token = nextToken(rest_)) {
+      const auto byte = hexByte(token);
+      if (!byte) return fail("byte '" + std::string(token) + "' is not two hexadecimal digits");
+      if (count == command.midi.size()) return fail("a MIDI channel message has at most 3 bytes");
+      command.midi[count++] = *byte;
+    }
+    if (count == 0) return fail("midi needs a channel message: 2 or 3 bytes in hexadecimal");
+    const uint8_t status = command.midi[0];
+    if (status < 0x80) return fail("the first byte must be a status byte, 80 to EF");
+    if (status >= 0xF0) return fail("system messages (F0 to FF) do not reach the engine");
+    for (size_t i = 1; i < count; ++i) {
+      if (command.midi[i] >= 0x80) return fail("a data byte must be below 80");
+    }
+    const size_t length = midi::messageLength(status);
+    if (count != length) {
+      const char kind[] = {kHexDigits[status >> 4], 'n', '\0'};
+      return fail("a message of kind " + std::string(kind) + " has " + std::to_string(length) +
+                  " bytes");
+    }
+    command.midiLength = static_cast<uint8_t>(count);
+    return std::nullopt;
   }
 
   std::optional<ScriptError> path(ScriptCommand& command) {
@@ -243,6 +286,9 @@ std::variant<std::vector<ScriptCommand>, ScriptError> parseScript(std::string_vi
         break;
       case Kind::kVoice:
         error = parser.voiceNumber(command);
+        break;
+      case Kind::kMidi:
+        error = parser.midiMessage(command);
         break;
       default:
         error = parser.coordinates(command);

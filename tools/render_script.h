@@ -1,6 +1,7 @@
 // The headless renderer's script: one command per line, parsed whole before anything runs.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,6 +25,7 @@ struct ScriptCommand {
     kSnap,
     kDefault,
     kVoice,
+    kMidi,
     kRender
   };
   Kind kind = Kind::kRender;
@@ -34,6 +36,8 @@ struct ScriptCommand {
   uint32_t frames = 0;
   int voice = 0;                  // voice K: the voice later ldown, lup and move lines address
   std::optional<pad::Snap> snap;  // a scale and key to snap to; none: snap off
+  std::array<uint8_t, 3> midi{};  // a MIDI channel message, midiLength bytes of it
+  uint8_t midiLength = 0;
   std::string path;
 };
 

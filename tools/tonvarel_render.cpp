@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <span>
 #include <sstream>
 #include <string>
 #include <variant>
@@ -14,6 +15,7 @@
 #include "engine/take.h"
 #include "engine/tone_table.h"
 #include "engine/voice.h"
+#include "instrument/controls.h"
 #include "instrument/pad.h"
 #include "tools/render_script.h"
 #include "wavfile/file_access.h"
@@ -103,6 +105,7 @@ int run(const std::string& scriptPath, const std::string& outPath) {
   fileAccess.setChooserHook(answerWithScriptedPath, &scriptedPath);
 
   uint8_t block[kBlockBytes];
+  Controls controls(state);
   int voice = 0;  // what ldown, lup and move address
   for (const ScriptCommand& c : commands) {
     using Kind = ScriptCommand::Kind;
@@ -110,15 +113,17 @@ int run(const std::string& scriptPath, const std::string& outPath) {
       case Kind::kVoice:
         voice = c.voice;
         break;
+      case Kind::kMidi:
+        controls.midi(std::span<const uint8_t>(c.midi.data(), c.midiLength));  // parsed whole
+        break;
       case Kind::kMove:
-        pad::mouseMove(state, c.x, c.y, voice);
+        controls.move(c.x, c.y, voice);
         break;
       case Kind::kLeftDown:
-        if (auto at = pad::pressLeft(state, c.x, c.y, voice)) pad::keyOn(state, *at, voice);
+        controls.leftDown(c.x, c.y, voice);
         break;
       case Kind::kLeftUp:
-        pad::releaseLeft(state, voice);
-        pad::keyOff(state, voice);
+        controls.leftUp(voice);
         break;
       case Kind::kRightDown:
         pad::pressRight(state);

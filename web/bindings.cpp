@@ -9,11 +9,12 @@
 #include <span>
 #include <vector>
 
-#include "instrument/chord.h"
-#include "instrument/pad.h"
 #include "engine/take.h"
 #include "engine/tone_table.h"
 #include "engine/voice.h"
+#include "instrument/chord.h"
+#include "instrument/controls.h"
+#include "instrument/pad.h"
 #include "wavfile/file_access.h"
 #include "wavfile/messages.h"  // UTF-8 here: the web build has no code page 932 texts
 #include "wavfile/take_export.h"
@@ -32,6 +33,8 @@ char chosenSavePath[kPathChars];
 constexpr uint32_t kMaxFrames = 4096;
 uint8_t frames[4 * kMaxFrames];
 std::vector<uint8_t> savedFile;
+// Pad events per voice and MIDI messages meet the voices here, as in the renderer.
+Controls controls(engine);
 // The take went round its 60 s at least once since it opened: what a save writes starts over.
 bool takeWrapped = false;
 
@@ -91,25 +94,76 @@ EMSCRIPTEN_KEEPALIVE void tv_render_frames(uint32_t count) {
   if (recording && engine.takeLength.load(std::memory_order_relaxed) < before) takeWrapped = true;
 }
 
-// Pointer events in the window's client coordinates, as the window's messages apply them, each
-// addressed to one voice (0 to 9; the window's is 0).
-EMSCRIPTEN_KEEPALIVE void tv_move(int voice, int x, int y) {
-  pad::mouseMove(engine, x, y, voice);
-}
-EMSCRIPTEN_KEEPALIVE void tv_left_down(int voice, int x, int y) {
-  const bool recording = engine.recording.load(std::memory_order_relaxed);
-  if (auto at = pad::pressLeft(engine, x, y, voice)) pad::keyOn(engine, *at, voice);
-  if (!recording && engine.recording.load(std::memory_order_relaxed)) takeWrapped = false;
-}
-EMSCRIPTEN_KEEPALIVE void tv_left_up(int voice) {
-  pad::releaseLeft(engine, voice);
-  pad::keyOff(engine, voice);
-}
 EMSCRIPTEN_KEEPALIVE void tv_right_down() {
   pad::pressRight(engine);
 }
 EMSCRIPTEN_KEEPALIVE void tv_right_up() {
   pad::releaseRight(engine);
+}
+
+// Pointer events in the window's client coordinates, as the window's messages apply them, for
+// voice k (0 to 9; the mouse's is 0), as the renderer's `voice K` addresses them. A voice that a
+// MIDI note holds ignores them until the note ends. Each returns 1, or 0 for a voice out of
+// range, which changes nothing.
+EMSCRIPTEN_KEEPALIVE int tv_voice_move(int voice, int x, int y) {
+  if (voice < 0 || voice >= kVoiceCount) return 0;
+  controls.move(x, y, voice);
+  return 1;
+}
+EMSCRIPTEN_KEEPALIVE int tv_voice_left_down(int voice, int x, int y) {
+  if (voice < 0 || voice >= kVoiceCount) return 0;
+  const bool recording = engine.recording.load(std::memory_order_relaxed);
+  controls.leftDown(x, y, voice);
+  if (!recording && engine.recording.load(std::memory_order_relaxed)) takeWrapped = false;
+  return 1;
+}
+EMSCRIPTEN_KEEPALIVE int tv_voice_left_up(int voice) {
+  if (voice < 0 || voice >= kVoiceCount) return 0;
+  controls.leftUp(voice);
+  return 1;
+}
+
+// One MIDI channel message as Web MIDI hands it over: `count` bytes (2 or 3), status first; a
+// 2-byte message's data2 is not read. Returns 1 when it is taken (messages nothing here uses,
+// such as aftertouch, included), 0 for bytes that are not one whole channel message (a system
+// message, a data byte of 80 or more, the wrong length, a value past a byte), which change
+// nothing. The page's log writes it as the renderer's `midi HH HH [HH]`.
+EMSCRIPTEN_KEEPALIVE int tv_midi(int status, int data1, int data2, int count) {
+  const int given[] = {status, data1, data2};
+  if (count < 2 || count > 3) return 0;
+  uint8_t message[3];
+  for (int i = 0; i < count; ++i) {
+    if (given[i] < 0 || given[i] > 0xFF) return 0;
+    message[i] = static_cast<uint8_t>(given[i]);
+  }
+  const bool recording = engine.recording.load(std::memory_order_relaxed);
+  const bool taken = controls.midi(std::span<const uint8_t>(message, count));
+  if (!recording && engine.recording.load(std::memory_order_relaxed)) takeWrapped = false;
+  return taken ? 1 : 0;
+}
+
+// The voices MIDI notes hold, bit k for voice k: the page's fingers take other voices, and its
+// markers show these as notes.
+EMSCRIPTEN_KEEPALIVE int tv_note_voices() {
+  int voices = 0;
+  for (int k = 0; k < kVoiceCount; ++k) {
+    if (controls.notes().holds(k)) voices |= 1 << k;
+  }
+  return voices;
+}
+// The note holding voice k, as channel * 128 + key (the channel 0 to 15); -1 when none does or k
+// is out of range.
+EMSCRIPTEN_KEEPALIVE int tv_voice_note(int voice) {
+  if (voice < 0 || voice >= kVoiceCount) return -1;
+  return controls.notes().noteOf(voice);
+}
+// The pitch voice k is given, in Hz, while its gate is open (a finger's or a note's, bend
+// included), for the readout; 0 while it is silent or k is out of range.
+EMSCRIPTEN_KEEPALIVE float tv_voice_pitch(int voice) {
+  if (voice < 0 || voice >= kVoiceCount) return 0.0f;
+  const Voice& v = engine.voices[voice];
+  return v.gate.load(std::memory_order_relaxed) ? v.targetPitch.load(std::memory_order_relaxed)
+                                                : 0.0f;
 }
 
 // The snap setting, from the next position the pad receives: scale -1 is off (the key is then

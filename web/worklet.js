@@ -135,9 +135,9 @@ class TonvarelProcessor extends AudioWorkletProcessor {
     const entry = { frame: this.frames, type: event.type };
     const voice = event.voice ?? 0;
     switch (event.type) {
-      case 'move': m._tv_move(voice, event.x, event.y); break;
-      case 'ldown': m._tv_left_down(voice, event.x, event.y); break;
-      case 'lup': m._tv_left_up(voice); break;
+      case 'move': m._tv_voice_move(voice, event.x, event.y); break;
+      case 'ldown': m._tv_voice_left_down(voice, event.x, event.y); break;
+      case 'lup': m._tv_voice_left_up(voice); break;
       case 'rdown': m._tv_right_down(); break;
       case 'rup': m._tv_right_up(); break;
       case 'load':

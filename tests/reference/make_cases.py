@@ -471,6 +471,169 @@ def build_cases(c, rng):
     tail = "/" + "q" * (259 - len(longest) - 1 - 4) + ".wav"
     if len(longest + tail) == 259:
         c.add("path_259", play(pos(60, 160), 1) + ["save " + longest + tail])
+    midi_cases(c)
+
+
+def midi(*data):
+    return "midi " + " ".join("%02X" % b for b in data)
+
+
+def midi_cases(c):
+    """MIDI in: notes on the voices, bends and ranges per channel, the mod wheel, the pedal."""
+    on = lambda ch, key, vel=100: midi(0x90 | ch, key, vel)
+    off = lambda ch, key: midi(0x80 | ch, key, 0x40)
+    cc = lambda ch, number, value: midi(0xB0 | ch, number, value)
+    bend = lambda ch, b: midi(0xE0 | ch, b & 127, b >> 7)
+    rng = lambda ch, semitones: [cc(ch, 101, 0), cc(ch, 100, 0), cc(ch, 6, semitones)]
+
+    # a melody on channel 0: gaps, legato overlaps (the next note takes the next voice down), a
+    # key pressed again while it sounds, note-offs as 8n and as 9n with velocity 0, lower-case
+    # bytes, and messages nothing uses
+    tune = []
+    for k, (key, frames) in enumerate(((60, 3000), (62, 1500), (64, 700), (65, 900),
+                                       (67, 2200), (69, 128), (71, 1300), (72, 4000))):
+        tune += [on(0, key, 20 + 13 * k), "frames %d" % frames]
+        if k % 3 == 1:
+            tune += [on(0, key + 12), "frames 300", off(0, key)]   # legato into the octave
+            key += 12
+        tune += [off(0, key) if k % 2 else midi(0x90, key, 0), "frames %d" % (200 + 50 * k)]
+    tune[4:4] = [on(0, 62, 90), "frames 77"]                       # pressed again mid-note
+    tune += ["midi a0 45 7f", "midi c0 05", "midi d0 40", cc(0, 7, 100), off(0, 50),
+             cc(0, 64, 0), "midi 90 45 01", "render 2", "midi 80 45 00", "frames 1000",
+             "save @SAVE@/take.wav"]
+    c.add("midi_melody", tune)
+
+    # a chord of three notes struck together, released one at a time in another order
+    chord = ["frames 400", on(0, 60), on(0, 64), on(0, 67), "frames 5000", off(0, 64),
+             "frames 1500", on(0, 72), "frames 2000", off(0, 60), off(0, 67), "frames 800",
+             off(0, 72), "frames 300", "save @SAVE@/take.wav"]
+    c.add("midi_chord", chord)
+
+    # bends on two channels at once, one at the range it starts with (2 semitones), one set to
+    # 48 (as MPE controllers send), each bending its own note only; halves round away from zero
+    bends = rng(1, 48) + [on(0, 69), on(1, 57), "frames 1600"]
+    for b0, b1 in ((0, 16383), (16383, 0), (8192 + 512, 8192 + 64), (8192 - 512, 8192 - 64),
+                   (8193, 8191), (9000, 9216), (8192, 8192), (12000, 2000)):
+        bends += [bend(0, b0), bend(1, b1), "frames 1500"]
+    for k in range(40):                                            # a slow wave on both
+        bends += [bend(0, 8192 + 200 * k), bend(1, 8192 - 150 * k), "frames 256"]
+    bends += [on(1, 64), "frames 900", off(0, 69), off(1, 57), "frames 700", off(1, 64),
+              "frames 100", "save @SAVE@/take.wav"]
+    c.add("midi_bend_two_channels", bends)
+
+    # the range: it applies from the channel's next bend or note-on, never retuning a note alone;
+    # a range above 96, CC 38, CC 98 and CC 99, a parameter other than 0 and data entry with no
+    # parameter selected leave it as it is
+    ranges = [on(0, 60), bend(0, 12000), "frames 1600"] + rng(0, 12) + ["frames 1500",
+              bend(0, 12000), "frames 1500", cc(0, 6, 97), cc(0, 38, 5), cc(0, 99, 0),
+              cc(0, 98, 0), bend(0, 13000), "frames 1500", cc(0, 6, 96), on(0, 48),
+              "frames 1500", bend(0, 16383), "frames 1500", cc(0, 100, 1), cc(0, 6, 1),
+              bend(0, 0), "frames 1500", cc(2, 6, 40), on(2, 60), bend(2, 16383), "frames 1500",
+              cc(3, 101, 0), cc(3, 6, 40), on(3, 61), bend(3, 0), "frames 1500",
+              cc(0, 100, 0), cc(0, 6, 0), bend(0, 100), "frames 1500"]
+    c.add("midi_bend_range", ranges + ["save @SAVE@/take.wav"])
+
+    # the mod wheel: the channel's sounding notes and its later ones, not another channel's
+    wheel = [on(0, 64), on(1, 69), "frames 1500"]
+    for v in (0, 1, 64, 127, 90):
+        wheel += [cc(0, 1, v), "frames 1200"]
+    wheel += [on(0, 72), "frames 1500", cc(1, 1, 33), "frames 1500", off(0, 64),
+              cc(0, 1, 0), "frames 1500", off(0, 72), off(1, 69), on(1, 70), "frames 900",
+              "save @SAVE@/take.wav"]
+    c.add("midi_mod_wheel", wheel)
+
+    # the pedal: note-offs wait for it; a key pressed again while its release waits keeps its
+    # voice and no longer waits; another channel's pedal is its own; 63 is up, 64 down; the take
+    # stays open while sustained notes sound
+    pedal = [cc(0, 64, 64), on(0, 60), "frames 900", off(0, 60), "frames 1500", on(0, 64),
+             off(0, 64), "frames 700", on(0, 60), "frames 600", cc(1, 64, 127), on(1, 67),
+             off(1, 67), "frames 800", cc(0, 64, 63), "frames 1000", off(0, 60),
+             "frames 700", cc(1, 64, 0), "frames 500", "save @SAVE@/first.wav",
+             cc(0, 64, 100), on(0, 55), "frames 300", off(0, 55), "frames 400",
+             cc(0, 64, 0), "frames 300", "save @SAVE@/second.wav"]
+    c.add("midi_sustain", pedal)
+
+    # ten notes take every voice; the eleventh is dropped and its note-off does nothing; a
+    # released voice takes the next note
+    eleven = []
+    for k in range(10):
+        eleven += [on(0, 60 + k), "frames %d" % (97 * k + 3)]
+    eleven += [on(0, 70), "frames 1500", off(0, 70), "frames 128", off(0, 64), "frames 700",
+               on(0, 70), "frames 1500", on(1, 40), "frames 600"]
+    eleven += [off(0, k) for k in range(60, 71)] + ["frames 700", "save @SAVE@/take.wav"]
+    c.add("midi_eleventh_dropped", eleven)
+
+    # all notes off (CC 123) and all sound off (CC 120): every note of the channel ends at once,
+    # its sustained ones too, and the pedal stays down for the notes after
+    alloff = [cc(0, 64, 127), on(0, 60), on(0, 63), on(1, 70), "frames 1000", off(0, 60),
+              "frames 500", cc(0, 123, 0), "frames 900", on(0, 67), off(0, 67), "frames 600",
+              on(0, 72), cc(1, 120, 0), "frames 600", cc(0, 120, 0), "frames 400",
+              on(0, 74), off(0, 74), "frames 500", cc(0, 64, 0), "frames 300",
+              "save @SAVE@/take.wav"]
+    c.add("midi_all_notes_off", alloff)
+
+    # notes while the mouse plays voice 0 across the pad; a note's voice ignores the pad's
+    # events (voice 9 below) until the note ends, then the pad has it again
+    mouse = ["ldown " + pos(40, 200)]
+    for k in range(24):
+        mouse += ["move " + pos(40 + 9 * k, 200 - 7 * k), "frames 128"]
+        if k == 3:
+            mouse += [on(0, 76)]
+        if k == 7:
+            mouse += ["voice 9", "move " + pos(200, 20), "ldown " + pos(30, 30), "voice 0",
+                      on(0, 79)]
+        if k == 12:
+            mouse += ["voice 9", "lup 0 0", "voice 0", off(0, 79)]
+        if k == 16:
+            mouse += [off(0, 76), "voice 9", "ldown " + pos(100, 100), "voice 0"]
+    mouse += ["lup 0 0", "frames 600", "voice 9", "lup 0 0", "frames 300",
+              "save @SAVE@/take.wav"]
+    c.add("midi_note_while_mouse", mouse)
+
+    # every voice but 0 held, by notes (9, 8, 7) and pointers (one off the pad): the next note
+    # takes voice 0, which then ignores the mouse; one more note is dropped; once the note ends
+    # the mouse has voice 0 again, and a pointer's release frees a voice for the next note
+    zero = [on(0, 50), on(1, 55), on(0, 59), "frames 300"]
+    for k in range(1, 7):
+        zero += ["voice %d" % k, "ldown " + (pos(20 * k, 60 + 25 * k) if k != 6 else "10 10")]
+    zero += ["frames 400", on(2, 62), "frames 700", "voice 0", "move " + pos(200, 40),
+             "ldown " + pos(100, 100), "frames 500", "lup 0 0", on(3, 65), "frames 500",
+             off(2, 62), "frames 300", "ldown " + pos(150, 128), "frames 600", on(3, 65),
+             "frames 300", "voice 6", "lup 0 0", on(3, 65), "frames 600"]
+    zero += ["voice 0", "lup 0 0", "frames 200", cc(0, 123, 0), cc(1, 123, 0), cc(3, 123, 0)]
+    for k in range(1, 7):
+        zero += ["voice %d" % k, "lup 0 0"]
+    c.add("midi_takes_voice_0", zero + ["frames 300", "save @SAVE@/take.wav"])
+
+    # the highest and lowest pitches MIDI reaches, on the built-in tone and on a one-sample table,
+    # where the phase folds thousands of table lengths a frame
+    edges = rng(0, 96) + [cc(0, 1, 127), on(0, 127), bend(0, 16383), "frames 1600", on(0, 0),
+                          bend(0, 0), "frames 1600", "load " + c.wavp("m16_2byte.wav"),
+                          bend(0, 16383), "frames 1600", off(0, 0), "frames 1500", off(0, 127),
+                          "frames 100"]
+    c.add("midi_extremes", edges)
+
+    # refused lines: (lines, number of the line that must be named)
+    bad = {
+        "bad_midi_letters": (["midi 90 4G 40"], 1),
+        "bad_midi_three_digits": (["render 1", "midi 090 45 40"], 2),
+        "bad_midi_prefix": (["midi 0x90 0x45 0x40"], 1),
+        "bad_midi_decimal_word": (["midi 144 69 64"], 1),
+        "bad_midi_no_status": (["frames 10", "midi 45 40"], 2),
+        "bad_midi_system": (["midi F8"], 1),
+        "bad_midi_sysex": (["midi 90 45 40", "midi F0 7E 7F"], 2),
+        "bad_midi_data_byte": (["midi 90 80 40"], 1),
+        "bad_midi_data_byte_last": (["midi B0 07 FF"], 1),
+        "bad_midi_short": (["midi 90 45"], 1),
+        "bad_midi_program_long": (["midi C0 05 00"], 1),
+        "bad_midi_pressure_long": (["midi D0 40 00"], 1),
+        "bad_midi_bend_short": (["midi E0 00"], 1),
+        "bad_midi_four_bytes": (["midi 90 45 40 00"], 1),
+        "bad_midi_empty": (["render 1", "midi"], 2),
+        "bad_midi_status_alone": (["midi 90"], 1),
+    }
+    for name, (lines, line_no) in bad.items():
+        c.add(name, lines, bad_line=line_no)
 
 
 def make_fixtures(save_root, fixtures):

@@ -359,6 +359,45 @@ class SaveDirectories(unittest.TestCase):
                 self.assertEqual(boxes, ["Error: death"])
 
 
+class Midi(unittest.TestCase):
+    def test_pitch_of_cents(self):
+        # Whole semitones are the notes snap plays, and octaves are exact doublings.
+        for n in range(-13, 86):
+            self.assertEqual(ref.cents_pitch(100 * n), ref.semitone_pitch(n), n)
+        for x in (-16500, -7, 1, 1199, 15400):
+            f = ref.cents_pitch(x)
+            self.assertEqual(ref.cents_pitch(x + 1200), 2 * f)
+            self.assertEqual(rf(f), f)
+            m, e = math.frexp(f)
+            self.assertLess(abs(f - 440 * 2 ** (x / 1200)), math.ldexp(1, e - 25) * (1 + 1e-9), x)
+
+    def test_bend_cents_round_halves_away_from_zero(self):
+        cases = [((8192, 2), 0), ((16383, 2), 200), ((0, 2), -200), ((8704, 2), 13),
+                 ((7680, 2), -13), ((8703, 2), 12), ((8256, 48), 38), ((8128, 48), -38),
+                 ((16383, 96), 9599), ((0, 96), -9600), ((16383, 0), 0)]
+        for args, cents in cases:
+            self.assertEqual(ref.bend_cents(*args), cents, args)
+
+    def test_notes_take_voices_from_the_top_and_leave_held_ones(self):
+        e = ref.Engine()
+        pad, midi = ref.Pad(e), ref.Midi(e)
+        pad.taken = midi.holds
+        pad.address(9)
+        pad.ldown(10, 10)                        # off the pad: held all the same
+        midi.message(bytes([0x90, 60, 1]))
+        midi.message(bytes([0x91, 60, 1]))
+        self.assertEqual(midi.sounding, {(0, 60): 8, (1, 60): 7})
+        pad.address(8)
+        pad.lup(0, 0)                            # the note's voice ignores the pad
+        self.assertTrue(e.voices[8].gate)
+        midi.message(bytes([0xB0, 64, 64]))
+        midi.message(bytes([0x80, 60, 0]))
+        self.assertEqual(midi.waiting, {(0, 60)})
+        midi.message(bytes([0xB0, 123, 0]))
+        self.assertEqual((midi.sounding, midi.waiting, midi.channels[0].pedal),
+                         ({(1, 60): 7}, set(), True))
+
+
 class Scripts(unittest.TestCase):
     def refused_line(self, text):
         with self.assertRaises(ref.ScriptError) as cm:
@@ -388,6 +427,14 @@ class Scripts(unittest.TestCase):
         for text, line in cases:
             self.assertEqual(self.refused_line(text), line, text)
         ref.parse_script(b"save /" + b"p" * 258 + b"\nrender 715827")
+
+    def test_midi_lines(self):
+        cmds, _ = ref.parse_script(b"midi 90 3c 7F\nmidi\tC5 00 \nmidi EF 7f 00")
+        self.assertEqual([c[2] for c in cmds], [b"\x90\x3c\x7f", b"\xc5\x00", b"\xef\x7f\x00"])
+        for text in (b"midi", b"midi 90", b"midi 90 3C", b"midi 90 3C 40 00", b"midi C0 05 00",
+                     b"midi E0 00", b"midi 3C 40", b"midi F8", b"midi F0 7E 7F",
+                     b"midi 90 80 40", b"midi 90 3G 40", b"midi 090 3C 40", b"midi 9 3C 40"):
+            self.assertEqual(self.refused_line(b"render 1\n" + text), 2, text)
 
 
 if __name__ == "__main__":

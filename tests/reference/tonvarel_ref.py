@@ -27,6 +27,7 @@ import stat
 import struct
 import sys
 from array import array
+from fractions import Fraction
 
 FRAMES_PER_BLOCK = 1500
 BLOCK_BYTES = 6000
@@ -492,6 +493,7 @@ class Pad:
         self.e = engine
         self.snap_to = None              # (scale, key) or None: read at the next position
         self.voice = 0
+        self.taken = lambda k: False     # whether a MIDI note holds voice k: the pad then waits
 
     def _set(self, v, off):
         x, y = off
@@ -506,10 +508,12 @@ class Pad:
 
     def move(self, X, Y):
         off = pad_offset(X, Y)
-        if off is not None:
+        if off is not None and not self.taken(self.voice):
             self._set(self.e.voices[self.voice], off)
 
     def ldown(self, X, Y):
+        if self.taken(self.voice):
+            return
         e = self.e
         v = e.voices[self.voice]
         v.leftHeld = True
@@ -523,6 +527,8 @@ class Pad:
         v.blockCloseRequest = True       # the note opens a block of its own
 
     def lup(self, X, Y):
+        if self.taken(self.voice):
+            return
         e = self.e
         v = e.voices[self.voice]
         v.leftHeld = False
@@ -536,6 +542,168 @@ class Pad:
         e = self.e
         e.rightHeld = False
         e.closeTakeUnless(e.anyVoiceHeld())
+
+
+# ---------------------------------------------------------------------------
+# MIDI in
+
+_PITCH_OF_CENTS = {}
+
+
+def _f32_step(f, up):
+    """The binary32 value next to the positive binary32 f, above or below it."""
+    bits = struct.unpack("<I", struct.pack("<f", f))[0]
+    return struct.unpack("<f", struct.pack("<I", bits + (1 if up else -1)))[0]
+
+
+def _exceeds(x, mid):
+    """Whether 440 * 2^(x/1200) lies above the double mid, with whole numbers: raised to the
+    1200th power, mid = a / b against 440 2^(x/1200) is a^1200 against 440^1200 b^1200 2^x."""
+    a, b = mid.as_integer_ratio()
+    lhs, rhs = a ** 1200, 440 ** 1200 * b ** 1200
+    if x >= 0:
+        rhs <<= x
+    else:
+        lhs <<= -x
+    assert lhs != rhs, "no pitch lies midway between two floats"
+    return rhs > lhs
+
+
+def cents_pitch(x):
+    """The binary32 value nearest to 440 * 2^(x/1200), x cents from A4.
+
+    A double's estimate, rounded to binary32, is moved to its neighbour until the pitch lies
+    strictly between the midpoints to the floats on either side; each midpoint is exact in a
+    double, and each comparison is made with whole numbers."""
+    f = _PITCH_OF_CENTS.get(x)
+    if f is None:
+        f = f32(440 * 2 ** (x / 1200))
+        while True:
+            if not _exceeds(x, (f + _f32_step(f, False)) / 2):
+                f = _f32_step(f, False)
+            elif _exceeds(x, (f + _f32_step(f, True)) / 2):
+                f = _f32_step(f, True)
+            else:
+                break
+        _PITCH_OF_CENTS[x] = f
+    return f
+
+
+def bend_cents(bend, semitones):
+    """(bend - 8192) * semitones * 100 / 8192 to the nearest whole cent, halves away from zero."""
+    exact = Fraction((bend - 8192) * semitones * 100, 8192)
+    whole = math.floor(abs(exact) + Fraction(1, 2))
+    return -whole if exact < 0 else whole
+
+
+def wheel_depth(v):
+    return f32(v * 3 / 1000)
+
+
+MIDI_LENGTHS = {0x8: 3, 0x9: 3, 0xA: 3, 0xB: 3, 0xC: 2, 0xD: 2, 0xE: 3}
+
+
+class MidiChannel:
+    def __init__(self):
+        self.bend = 8192
+        self.semitones = 2               # the bend range
+        self.rpn = (None, None)          # CC 101, CC 100: unset until sent
+        self.pedal = False
+        self.depth = 0.0                 # the mod wheel's
+
+
+class Midi:
+    """Notes on the voices: each (channel, key) sounding holds one voice until its release takes
+    effect; a release that comes while the channel's pedal is down waits for the pedal."""
+
+    def __init__(self, engine):
+        self.e = engine
+        self.channels = [MidiChannel() for _ in range(16)]
+        self.sounding = {}               # (channel, key) -> voice
+        self.waiting = set()             # (channel, key) whose release waits for the pedal
+
+    def holds(self, k):
+        return k in self.sounding.values()
+
+    def _pitch(self, channel, key):
+        c = self.channels[channel]
+        return cents_pitch(100 * (key - 69) + bend_cents(c.bend, c.semitones))
+
+    def _notes_of(self, channel):
+        return sorted((v, key) for (ch, key), v in self.sounding.items() if ch == channel)
+
+    def message(self, data):
+        kind, channel = data[0] >> 4, data[0] & 15
+        if kind == 0x9 and data[2] > 0:
+            self._press(channel, data[1])
+        elif kind in (0x8, 0x9):
+            self._release(channel, data[1])
+        elif kind == 0xB:
+            self._controller(channel, data[1], data[2])
+        elif kind == 0xE:
+            c = self.channels[channel]
+            c.bend = data[1] + 128 * data[2]
+            for v, key in self._notes_of(channel):
+                self.e.voices[v].targetPitch = self._pitch(channel, key)
+
+    def _press(self, channel, key):
+        e = self.e
+        k = self.sounding.get((channel, key))
+        if k is None:
+            free = [j for j in range(VOICES)
+                    if not e.voices[j].leftHeld and not self.holds(j)]
+            if not free:
+                return                   # an eleventh note: dropped
+            k = free[-1]
+        self.sounding[(channel, key)] = k
+        self.waiting.discard((channel, key))
+        v = e.voices[k]
+        v.leftHeld = True
+        v.phaseReset = True
+        v.gate = True
+        e.openTakeIfIdle()
+        v.targetPitch = self._pitch(channel, key)
+        v.vibratoDepth = self.channels[channel].depth
+        v.blockCloseRequest = True
+
+    def _release(self, channel, key):
+        if (channel, key) not in self.sounding:
+            return
+        if self.channels[channel].pedal:
+            self.waiting.add((channel, key))
+        else:
+            self._end(channel, key)
+
+    def _end(self, channel, key):
+        e = self.e
+        v = e.voices[self.sounding.pop((channel, key))]
+        self.waiting.discard((channel, key))
+        v.leftHeld = False
+        e.closeTakeUnless(e.rightHeld or e.anyVoiceHeld())
+        v.gate = False
+
+    def _controller(self, channel, number, value):
+        c = self.channels[channel]
+        if number == 1:
+            c.depth = wheel_depth(value)
+            for v, _ in self._notes_of(channel):
+                self.e.voices[v].vibratoDepth = c.depth
+        elif number == 101:
+            c.rpn = (value, c.rpn[1])
+        elif number == 100:
+            c.rpn = (c.rpn[0], value)
+        elif number == 6:
+            if c.rpn == (0, 0) and value <= 96:
+                c.semitones = value
+        elif number == 64:
+            c.pedal = value >= 64
+            if not c.pedal:
+                for _, key in self._notes_of(channel):
+                    if (channel, key) in self.waiting:
+                        self._end(channel, key)
+        elif number in (120, 123):
+            for _, key in self._notes_of(channel):
+                self._end(channel, key)
 
 
 # ---------------------------------------------------------------------------
@@ -797,6 +965,24 @@ def parse_snap(i, args):
     return args[0], KEYS.index(args[1])
 
 
+_HEX_BYTE = re.compile(rb"[0-9A-Fa-f]{2}\Z")
+
+
+def parse_midi(i, args):
+    """`midi HH HH [HH]`: one channel message, as Web MIDI hands them over, bytes in hexadecimal."""
+    if not args or not all(_HEX_BYTE.match(a) for a in args):
+        raise ScriptError(i, "midi needs bytes of two hexadecimal digits")
+    data = bytes(int(a, 16) for a in args)
+    if not 0x80 <= data[0] < 0xF0:
+        raise ScriptError(i, "midi needs a channel status byte, 80 to EF")
+    if any(b >= 0x80 for b in data[1:]):
+        raise ScriptError(i, "midi data bytes lie below 80")
+    if len(data) != MIDI_LENGTHS[data[0] >> 4]:
+        raise ScriptError(i, "a %Xn message is %d bytes long" % (data[0] >> 4,
+                                                               MIDI_LENGTHS[data[0] >> 4]))
+    return data
+
+
 _INT = re.compile(rb"-?[0-9]+\Z")
 _COUNT = re.compile(rb"[0-9]+\Z")
 _BLANKS = re.compile(rb"[ \t]+")
@@ -841,6 +1027,8 @@ def parse_script(data):
             if len(args) != 1 or not _COUNT.match(args[0]) or int(args[0]) >= VOICES:
                 raise ScriptError(i, "voice needs a number from 0 to %d" % (VOICES - 1))
             commands.append((i, "voice", int(args[0])))
+        elif name == b"midi":
+            commands.append((i, "midi", parse_midi(i, args)))
         elif name == b"default":
             if args:
                 raise ScriptError(i, "default takes nothing after it")
@@ -865,6 +1053,8 @@ class Session:
     def __init__(self, on_box=None):
         self.engine = Engine()
         self.pad = Pad(self.engine)
+        self.midi = Midi(self.engine)
+        self.pad.taken = self.midi.holds
         self.boxes = []
         self.on_box = on_box
 
@@ -893,6 +1083,8 @@ class Session:
                 return_to_default(e)
             elif name == "voice":
                 self.pad.address(arg)
+            elif name == "midi":
+                self.midi.message(arg)
             else:
                 getattr(self.pad, name)(*arg)
             self._flush_boxes()

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "tools/render_script.h"
 
@@ -55,6 +56,18 @@ TEST(RenderScript, ParsesEveryCommandSkippingBlanksAndComments) {
   EXPECT_EQ(c[13].voice, 9);
 }
 
+TEST(RenderScript, MidiTakesOneChannelMessageInHexadecimal) {
+  const auto c = commands("midi 90 3c 7F\nmidi c5 00\n  midi\tEF 7f 00 \nmidi d0 40\n");
+  ASSERT_EQ(c.size(), 4u);
+  const std::vector<std::vector<uint8_t>> expected{
+      {0x90, 0x3C, 0x7F}, {0xC5, 0x00}, {0xEF, 0x7F, 0x00}, {0xD0, 0x40}};
+  for (size_t i = 0; i < c.size(); ++i) {
+    EXPECT_EQ(c[i].kind, Kind::kMidi);
+    EXPECT_EQ(std::vector<uint8_t>(c[i].midi.begin(), c[i].midi.begin() + c[i].midiLength),
+              expected[i]);
+  }
+}
+
 TEST(RenderScript, NegativeCoordinatesArriveAsSixteenBitValues) {
   const auto c = commands("move -1 65535\n");
   ASSERT_EQ(c.size(), 1u);
@@ -101,6 +114,22 @@ TEST(RenderScript, RefusesMalformedLinesNamingTheLine) {
       {"render 1\nvoice x\n", 2},
       {"voice\n", 1},
       {"voice 1 2\n", 1},
+      {"midi\n", 1},
+      {"midi 90\n", 1},
+      {"midi 90 3C\n", 1},
+      {"midi 90 3C 40 00\n", 1},
+      {"midi C0 05 00\n", 1},
+      {"midi D0 05 00\n", 1},
+      {"midi E0 00\n", 1},
+      {"render 1\nmidi 3C 40\n", 2},
+      {"midi F8\n", 1},
+      {"midi F0 7E 7F\n", 1},
+      {"midi 90 80 40\n", 1},
+      {"midi B0 07 FF\n", 1},
+      {"midi 90 3G 40\n", 1},
+      {"midi 090 3C 40\n", 1},
+      {"midi 0x90 3C 40\n", 1},
+      {"midi 9 3C 40\n", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
