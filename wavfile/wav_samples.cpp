@@ -62,8 +62,8 @@ double sampleAt(const uint8_t* p, uint16_t bits, bool isFloat) {
 
 }  // namespace
 
-WavSamples readWavSamples(std::span<const uint8_t> image) {
-  WavSamples out;
+WavSampleFormat readWavSampleFormat(std::span<const uint8_t> image) {
+  WavSampleFormat out;
   if (image.size() > UINT32_MAX) image = image.first(UINT32_MAX);  // RIFF sizes end there
   const auto length = static_cast<uint32_t>(image.size());
   const uint8_t* bytes = image.data();
@@ -93,11 +93,11 @@ WavSamples readWavSamples(std::span<const uint8_t> image) {
   out.channels = format->channels;
   out.bits = format->bitsPerSample;
   const uint16_t tag = effectiveTag(bytes + fmt.offset, fmt.size, format->formatTag);
+  out.isFloat = tag == kTagFloat;
   if (tag != kTagPcm && tag != kTagFloat) {
     out.status = WavSamplesStatus::kNotPcm;
     return out;
   }
-  out.isFloat = tag == kTagFloat;
   if (format->channels != 1 && format->channels != 2) {
     out.status = WavSamplesStatus::kChannels;
     return out;
@@ -114,23 +114,37 @@ WavSamples readWavSamples(std::span<const uint8_t> image) {
     out.status = WavSamplesStatus::kNoData;
     return out;
   }
+  out.dataOffset = data.offset;
+  out.dataSize = data.size;
+  out.status = WavSamplesStatus::kRead;
+  return out;
+}
+
+WavSamples readWavSamples(std::span<const uint8_t> image) {
+  const WavSampleFormat format = readWavSampleFormat(image);
+  WavSamples out;
+  out.status = format.status;
+  out.sampleRate = format.sampleRate;
+  out.channels = format.channels;
+  out.bits = format.bits;
+  out.isFloat = format.isFloat;
+  if (format.status != WavSamplesStatus::kRead) return out;
 
   // Whole frames only; a last partial frame is dropped.
-  const uint32_t sampleBytes = bits / 8u;
-  const uint32_t frameBytes = sampleBytes * format->channels;
-  const uint32_t frames = data.size / frameBytes;
+  const uint32_t sampleBytes = format.bits / 8u;
+  const uint32_t frameBytes = sampleBytes * format.channels;
+  const uint32_t frames = format.dataSize / frameBytes;
   out.samples.resize(frames);
-  const uint8_t* p = bytes + data.offset;
+  const uint8_t* p = image.data() + format.dataOffset;
   for (uint32_t i = 0; i < frames; ++i, p += frameBytes) {
-    double v = sampleAt(p, bits, out.isFloat);
+    double v = sampleAt(p, format.bits, format.isFloat);
     // The mean of two channels: exact in double for every integer size.
-    if (format->channels == 2) v = (v + sampleAt(p + sampleBytes, bits, out.isFloat)) / 2;
+    if (format.channels == 2) v = (v + sampleAt(p + sampleBytes, format.bits, format.isFloat)) / 2;
     // A 64-bit float beyond a float's range becomes infinite, which the voice refuses.
     out.samples[i] = std::fabs(v) > std::numeric_limits<float>::max()
                          ? std::numeric_limits<float>::infinity()
                          : static_cast<float>(v);
   }
-  out.status = WavSamplesStatus::kRead;
   return out;
 }
 

@@ -22,6 +22,17 @@ enum class WavSamplesStatus {
   kNoData,      // no data chunk
 };
 
+// What the format chunk says of the samples, and where they lie.
+struct WavSampleFormat {
+  WavSamplesStatus status = WavSamplesStatus::kNoFormat;  // kRead: the samples can be read
+  uint32_t sampleRate = 0;
+  uint16_t channels = 0;
+  uint16_t bits = 0;  // the container's, as bitsPerSample gives it
+  bool isFloat = false;
+  uint32_t dataOffset = 0;
+  uint32_t dataSize = 0;  // clamped to the bytes present
+};
+
 struct WavSamples {
   WavSamplesStatus status = WavSamplesStatus::kNoFormat;
   // Left and right averaged; every integer sample is exact (v / 2^(bits-1)), a 32-bit integer or
@@ -32,6 +43,9 @@ struct WavSamples {
   uint16_t bits = 0;  // the container's, as bitsPerSample gives it
   bool isFloat = false;
 };
+
+// The format alone, nothing decoded.
+WavSampleFormat readWavSampleFormat(std::span<const uint8_t> image);
 
 // Throws std::bad_alloc when the samples do not fit in memory.
 WavSamples readWavSamples(std::span<const uint8_t> image);
