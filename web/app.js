@@ -10,7 +10,7 @@ import { Input } from './input.js';
 import { Loader, progressLine } from './loader.js';
 import { Microphone } from './microphone.js';
 import { PadView, fitPanels, layOut } from './pad.js';
-import { decodeRecording, makeVoice } from './recording.js';
+import { OUT_OF_MEMORY, decodeRecording, makeVoice } from './recording.js';
 import { Snap } from './snap.js';
 import { explain, outOfMemory, pickLanguage, texts } from './texts.js';
 import createTonvarel from './tonvarel.js';
@@ -164,7 +164,8 @@ async function start() {
       const made = decoded.samples ? makeVoice(m, decoded.samples, rate)
                                    : { status: decoded.problem };
       if (made.bytes) await loadVoice(made.bytes, t.voiceFrom(file.name), time);
-      else showMessage(t.fileStatus[made.status] ?? t.fileStatus.other, t.fileCaption, t.ok);
+      else showMessage(t.fileStatus[made.status === OUT_OF_MEMORY ? 'memory' : made.status] ??
+                       t.fileStatus.other, t.fileCaption, t.ok);
     } finally {
       progress.done();
     }

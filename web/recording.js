@@ -5,7 +5,7 @@
 
 const LONGEST_SECONDS = 600;  // what the module takes (kVoiceMaxSeconds)
 const TOO_LONG = 6;  // the module's VoiceStatus for it
-const OUT_OF_MEMORY = 7;
+export const OUT_OF_MEMORY = 7;
 
 // The module makes the loop of `samples` (floats, full scale 1.0) recorded at `rate`: { bytes }
 // of the WAV file image, or { status } with the module's VoiceStatus when none was made.

@@ -126,7 +126,8 @@ class TonvarelProcessor extends AudioWorkletProcessor {
       }
       case 'load-part': {
         const bytes = new Uint8Array(question.bytes);
-        const fits = this.prepared !== 0 && question.at + bytes.length <= this.preparedBytes;
+        const fits = this.prepared !== 0 && Number.isInteger(question.at) && question.at >= 0 &&
+                     question.at + bytes.length <= this.preparedBytes;
         if (fits) m.HEAPU8.set(bytes, this.prepared + question.at);
         return { ok: fits };
       }

