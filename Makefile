@@ -28,7 +28,7 @@ EMENV     := env NODE_PATH=/usr/share/nodejs
 .PHONY: all run demo test bench fuzz e2e format native asan tsan win32 \
         test-native test-sanitizers test-reference test-win32 test-e2e \
         wasm wasm-configure web web-folder web-run test-wasm test-web win32-configure win32-exe \
-        dist test-dist \
+        dist test-dist test-home-before \
         deps-native deps-win32 deps-e2e deps-web deps-web-test clean
 
 all: native
@@ -128,7 +128,15 @@ test-web: web native deps-web-test
 	  --out $(BUILD)/web-engines || status=1; \
 	exit $$status
 
-test: test-native test-sanitizers test-reference test-win32 test-e2e test-wasm test-web test-dist
+# A test run leaves nothing in the home folder: what it holds is noted once the packages are in
+# place, and looked at again when every tier has passed.
+HOME_LIST := $(BUILD)/home-before.txt
+test-home-before: deps-native deps-win32 deps-e2e deps-web-test
+	@scripts/check-home.sh --before $(HOME_LIST)
+
+test: test-home-before test-native test-sanitizers test-reference test-win32 test-e2e test-wasm \
+      test-web test-dist
+	@scripts/check-home.sh --after $(HOME_LIST)
 
 # The engine, the WAV code, a recording made into a voice, the block in WebAssembly against native and in render quanta against
 # whole blocks, and in headless Chromium and Firefox the time from a tap on the pad to its first

@@ -84,6 +84,10 @@ struct EngineState {
   Storage<uint8_t> fileImage;  // a loaded WAV file, whole; 16-bit mono is played where it lies
   Storage<int16_t> widenedTable;
   Storage<int16_t> mixdownTable;
+  // A table worked out elsewhere (the browser's page prepares loads on its own instance): filled
+  // in `preparedTable` while the active table plays on, then swapped into `adoptedTable`.
+  Storage<int16_t> preparedTable;
+  Storage<int16_t> adoptedTable;
 
   // Odd while renderBlock or renderFrames runs. Lets the window wait out a block that may have seen
   // the old table before it releases that table's storage.

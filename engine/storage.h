@@ -43,6 +43,13 @@ class Storage {
     data_ = nullptr;
   }
 
+  // Trades buffers with `other`: a table filled beside the active one takes its place whole.
+  void swap(Storage& other) {
+    T* mine = data_;
+    data_ = other.data_;
+    other.data_ = mine;
+  }
+
  private:
   T* data_ = nullptr;
 };

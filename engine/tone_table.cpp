@@ -24,7 +24,8 @@ bool tableIn(const EngineState& state, const Storage<int16_t>& storage) {
 bool tableInFileImage(const EngineState& state) {
   const uint8_t* table = state.table.load(std::memory_order_relaxed);
   return table != nullptr && table != bytesOf(state.defaultTable) &&
-         table != bytesOf(state.widenedTable) && table != bytesOf(state.mixdownTable);
+         table != bytesOf(state.widenedTable) && table != bytesOf(state.mixdownTable) &&
+         table != bytesOf(state.adoptedTable);
 }
 
 // A large table is written once, right after it is allocated, so the cost of first touching
@@ -119,6 +120,19 @@ int16_t* renewMixdownTable(EngineState& state, size_t samples) {
   return renew(state, state.mixdownTable, samples, tableIn(state, state.mixdownTable));
 }
 
+int16_t* renewPreparedTable(EngineState& state, size_t samples) {
+  // Never the active table: renewing it disturbs nothing that plays.
+  return renew(state, state.preparedTable, samples, false);
+}
+
+void adoptPreparedTable(EngineState& state, uint32_t length) {
+  withdrawTable(state);
+  state.adoptedTable.swap(state.preparedTable);
+  publishTable(state, bytesOf(state.adoptedTable), length);
+  requestPhaseReset(state);
+  state.preparedTable.release();  // the table before, if it was an adopted one: no frame sees it
+}
+
 void publishTable(EngineState& state, const uint8_t* samples, uint32_t length) {
   state.table.store(samples, std::memory_order_relaxed);
   state.tableLength.store(length, std::memory_order_relaxed);
@@ -132,6 +146,8 @@ void releaseTables(EngineState& state) {
   state.mixdownTable.release();
   state.widenedTable.release();
   state.fileImage.release();
+  state.preparedTable.release();
+  state.adoptedTable.release();
 }
 
 }  // namespace tonvarel

@@ -46,6 +46,15 @@ uint8_t* renewFileImage(EngineState& state, size_t bytes);
 int16_t* renewWidenedTable(EngineState& state, size_t samples);
 int16_t* renewMixdownTable(EngineState& state, size_t samples);
 
+// Storage for a table filled away from the active one, which plays on meanwhile (nothing is
+// withdrawn): released and allocated anew, null when the memory cannot be had.
+int16_t* renewPreparedTable(EngineState& state, size_t samples);
+
+// The prepared table's first `length` samples become the active table, as a load that converted
+// them would leave it: withdrawn, swapped into place, published, the phase asked to start again.
+// The table it replaces is released.
+void adoptPreparedTable(EngineState& state, uint32_t length);
+
 // Makes the described table active and ready: only while withdrawn, and only for samples that lie
 // in the engine's own storage (or, in tests, in storage that outlives the withdrawal).
 void publishTable(EngineState& state, const uint8_t* samples, uint32_t length);
@@ -53,7 +62,7 @@ void publishTable(EngineState& state, const uint8_t* samples, uint32_t length);
 // Asks every voice to start its phase again at its next frame: a new table is read from its start.
 void requestPhaseReset(EngineState& state);
 
-// Withdraws the table and releases all four storages (at exit).
+// Withdraws the table and releases every storage (at exit).
 void releaseTables(EngineState& state);
 
 }  // namespace tonvarel

@@ -1,4 +1,5 @@
-// Feeds arbitrary bytes to the importer as a loaded file image, then plays what it made.
+// Feeds arbitrary bytes to the importer as a loaded file image, then plays what it made; and to
+// the voice tool's reader, whose every read must stay inside the bytes too.
 //
 // Whatever the bytes, the importer must publish a table that lies wholly in live storage (ASan
 // sees every sample read), never read the image out of bounds, and never leave the table
@@ -11,6 +12,7 @@
 #include "engine/tone_table.h"
 #include "engine/voice.h"
 #include "wavfile/wav_import.h"
+#include "wavfile/wav_samples.h"
 
 namespace {
 
@@ -71,5 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   state.voices[0].targetPitch = size % 2 == 0 ? 440.0f : 28160.0f;
   static uint8_t block[kBlockBytes];
   renderBlock(state, block, kBlockBytes);
+
+  sink = readWavSamples({data, size}).samples.size();
   return 0;
 }

@@ -9,7 +9,8 @@
 #   e2e       X server, input driving and Japanese font/locale for the end-to-end tests
 #   web       Emscripten for the WebAssembly builds, Node and npm, Chromium for the browser tests
 #   web-test  the other browser engines: Firefox ESR (with a PulseAudio null sink to play into),
-#             WebKitGTK's WebDriver and test browser (in an X server of its own)
+#             WebKitGTK's WebDriver and test browser (in an X server of its own); sox, which
+#             writes the browser tests' Ogg Vorbis recordings
 #
 # --npm installs tests/web's packages exactly as its lock file pins them (npm ci), once.
 #
@@ -23,7 +24,7 @@ native=(cmake g++ clang-14 libclang-rt-14-dev libgtest-dev libgmock-dev googlete
 win32=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools wine wine64)
 e2e=(xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic locales openbox wmctrl)
 web=(emscripten nodejs chromium)
-web_test=(firefox-esr pulseaudio webkit2gtk-driver xvfb)
+web_test=(firefox-esr pulseaudio webkit2gtk-driver xvfb sox)
 # Debian's npm, unless a node that carries its own npm is already installed (such a nodejs
 # package conflicts with Debian's npm).
 command -v npm >/dev/null || web+=(npm)

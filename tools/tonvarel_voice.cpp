@@ -4,10 +4,10 @@
 //
 //   tonvarel-voice IN.wav OUT.wav
 //
-// IN is read as the importer reads it (8- or 16-bit PCM, mono or stereo, stereo averaged), at
-// the rate its format chunk gives. On success one line tells the pitch found, the periods and
-// the samples of the loop; on any failure one line on stderr tells why, the exit status is 1 and
-// OUT is left as it was.
+// IN may hold 8-, 16-, 24- or 32-bit PCM or 32- or 64-bit floating-point samples, mono or stereo
+// (averaged), with the plain or the extensible format tag, at the rate its format chunk gives. On
+// success one line tells the pitch found, the periods and the samples of the loop; on any failure
+// one line on stderr tells why, the exit status is 1 and OUT is left as it was.
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -18,15 +18,12 @@
 #include <vector>
 
 #include "voiceloop/voice_loop.h"
-#include "wavfile/riff.h"
-#include "wavfile/sample_convert.h"
+#include "wavfile/wav_samples.h"
 
 namespace tonvarel {
 namespace {
 
 constexpr const char* kUsage = "usage: tonvarel-voice IN.wav OUT.wav";
-constexpr uint16_t kFormatPcm = 1;
-constexpr uint16_t kFormatExtensible = 0xFFFE;  // carries its real format in a sub-format GUID
 
 int fail(const std::string& message) {
   std::fprintf(stderr, "tonvarel-voice: %s\n", message.c_str());
@@ -54,58 +51,30 @@ std::variant<std::vector<uint8_t>, std::string> readWhole(const std::string& pat
   return bytes;
 }
 
-struct Recording {
-  std::vector<int16_t> samples;
-  uint32_t sampleRate;
-};
-
-// The samples of a WAV file image as one 16-bit channel, or why they cannot be had. The data
-// is widened and mixed as the importer does it.
-std::variant<Recording, std::string> decodeWav(const std::vector<uint8_t>& image) {
-  const auto length = static_cast<uint32_t>(image.size());
-  const ChunkLocation fmt = locateChunk(image.data(), length, chunkId("fmt "));
-  switch (fmt.result) {
-    case ChunkSearch::kFound:
+// Why the samples of a WAV file image cannot be had, in one phrase.
+std::string whyUnread(const WavSamples& wav) {
+  switch (wav.status) {
+    case WavSamplesStatus::kRead:
       break;
-    case ChunkSearch::kNotRiff:
-      return std::string("not a WAV file (no RIFF header)");
-    case ChunkSearch::kNotWave:
-      return std::string("not a WAV file (a RIFF file of another kind)");
-    case ChunkSearch::kNotFound:
-      return std::string("no format chunk");
+    case WavSamplesStatus::kNotRiff:
+      return "not a WAV file (no RIFF header)";
+    case WavSamplesStatus::kNotWave:
+      return "not a WAV file (a RIFF file of another kind)";
+    case WavSamplesStatus::kNoFormat:
+      return "no format chunk";
+    case WavSamplesStatus::kFormatCut:
+      return "the format chunk is cut short";
+    case WavSamplesStatus::kNotPcm:
+      return "a compressed or unknown sample format: only PCM and floating-point samples are taken";
+    case WavSamplesStatus::kChannels:
+      return std::to_string(wav.channels) + " channels: only mono and stereo are taken";
+    case WavSamplesStatus::kSampleSize:
+      return std::to_string(wav.bits) + (wav.isFloat ? "-bit floating-point" : "-bit") +
+             " samples: PCM is taken in 8, 16, 24 or 32 bits, floating point in 32 or 64";
+    case WavSamplesStatus::kNoData:
+      return "no data chunk";
   }
-  const std::optional<WaveFormat> format = readWaveFormat(image.data(), length, fmt.offset);
-  if (!format) return std::string("the format chunk is cut short");
-  if (format->formatTag != kFormatPcm && format->formatTag != kFormatExtensible) {
-    return "format " + std::to_string(format->formatTag) + " is not PCM";
-  }
-  if (format->channels != 1 && format->channels != 2) {
-    return std::to_string(format->channels) + " channels: only mono and stereo are taken";
-  }
-  if (format->bitsPerSample != 8 && format->bitsPerSample != 16) {
-    return std::to_string(format->bitsPerSample) + "-bit samples: only 8 and 16 bits are taken";
-  }
-  const ChunkLocation data = locateChunk(image.data(), length, chunkId("data"));
-  if (data.result != ChunkSearch::kFound) return std::string("no data chunk");
-
-  const uint8_t* bytes = image.data() + data.offset;
-  const uint32_t frames = data.size / (format->channels * (format->bitsPerSample / 8));
-  Recording recording{std::vector<int16_t>(frames), format->sampleRate};
-  int16_t* mono = recording.samples.data();
-  if (format->bitsPerSample == 16 && format->channels == 2) {
-    mixStereo16(bytes, mono, frames);
-  } else if (format->bitsPerSample == 16) {
-    for (uint32_t i = 0; i < frames; ++i) mono[i] = static_cast<int16_t>(loadU16(bytes + 2 * i));
-  } else if (format->channels == 2) {
-    std::vector<int16_t> widened(2 * size_t{frames});
-    widen8(bytes, widened.data(), widened.size());
-    for (uint32_t i = 0; i < frames; ++i) {
-      mono[i] = static_cast<int16_t>((int32_t{widened[2 * i]} + widened[2 * i + 1]) / 2);
-    }
-  } else {
-    widen8(bytes, mono, frames);
-  }
-  return recording;
+  return {};
 }
 
 // Writes beside `path` and moves the file into place only once it is whole, so a failure never
@@ -138,11 +107,10 @@ std::string withThousands(uint64_t value) {
 int run(const std::string& inPath, const std::string& outPath) {
   auto file = readWhole(inPath);
   if (auto* why = std::get_if<std::string>(&file)) return fail(*why);
-  auto decoded = decodeWav(std::get<std::vector<uint8_t>>(file));
-  if (auto* why = std::get_if<std::string>(&decoded)) return fail(inPath + ": " + *why);
-  const Recording& recording = std::get<Recording>(decoded);
+  const WavSamples wav = readWavSamples(std::get<std::vector<uint8_t>>(file));
+  if (wav.status != WavSamplesStatus::kRead) return fail(inPath + ": " + whyUnread(wav));
 
-  const VoiceLoop loop = makeVoiceLoop(recording.samples, recording.sampleRate);
+  const VoiceLoop loop = makeVoiceLoop(wav.samples, wav.sampleRate);
   if (loop.status != VoiceStatus::kMade) {
     return fail(inPath + ": " + describeVoiceStatus(loop.status));
   }

@@ -169,4 +169,16 @@ void importBytes(EngineState& state, FileAccess& files, std::span<const uint8_t>
   convertImage(state, files, image, imageLength);
 }
 
+void importFileImage(EngineState& state, FileAccess& files, uint32_t imageLength) {
+  FileCommand command(files);
+  if (!command.running()) return;
+
+  withdrawTable(state);
+  requestPhaseReset(state);
+
+  uint8_t* image = state.fileImage.get();
+  if (imageLength == 0 || image == nullptr) return restoreTable(state);
+  convertImage(state, files, image, imageLength);
+}
+
 }  // namespace tonvarel

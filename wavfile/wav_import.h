@@ -20,4 +20,8 @@ void importWav(EngineState& state, FileAccess& files, char* path);
 // it was, as an empty file does.
 void importBytes(EngineState& state, FileAccess& files, std::span<const uint8_t> bytes);
 
+// importBytes without its copy: the file's `imageLength` bytes are already in the engine's file
+// image, written there by the caller into storage that renewFileImage gave for at least as many.
+void importFileImage(EngineState& state, FileAccess& files, uint32_t imageLength);
+
 }  // namespace tonvarel

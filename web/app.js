@@ -7,10 +7,12 @@ import { applyTexts, listenToMenus, showAbout, showMessage } from './commands.js
 import { Feedback } from './feedback.js';
 import { download, listenToFiles } from './files.js';
 import { Input } from './input.js';
+import { Loader, progressLine } from './loader.js';
 import { Microphone } from './microphone.js';
 import { PadView, fitPanels, layOut } from './pad.js';
+import { OUT_OF_MEMORY, decodeRecording, makeVoice } from './recording.js';
 import { Snap } from './snap.js';
-import { messageText, pickLanguage, texts } from './texts.js';
+import { explain, outOfMemory, pickLanguage, texts } from './texts.js';
 import createTonvarel from './tonvarel.js';
 
 const lang = pickLanguage(location.search, navigator.languages);
@@ -37,7 +39,7 @@ async function start() {
   let waveLength = 0;  // the take length whose drawing is shown
   let playCommands = 0;  // plays and stops sent
   let voice = null;  // the worklet's last word on the voice, which may come before the panel
-  let recorded = null;  // { name, bytes }: the last voice made from the microphone
+  let recorded = null;  // { name, bytes }: the last voice made from the microphone or a file
   // Save voice is offered while the voice is the one made from the microphone.
   const offerVoice = ({ builtIn, loaded, name }) => {
     if (builtIn) $('cmd-save-voice').hidden = true;
@@ -63,13 +65,14 @@ async function start() {
       if (snap?.on) audio.send(snap.event(), performance.now());
     }
   };
+  // A message box of the module, as the page says it.
+  const say = (text, caption, format) => {
+    const box = explain(lang, text, caption, format);
+    showMessage(box.text, box.caption, t.ok);
+  };
   const fromWorklet = (data) => {
     switch (data.type) {
-      case 'message':
-        showMessage(messageText(lang, data.text),
-                    data.caption === null ? t.defaultCaption : messageText(lang, data.caption),
-                    t.ok);
-        break;
+      case 'message': say(data.text, data.caption); break;
       case 'saved': download(data.bytes); break;
       case 'voice':
         voice = data;
@@ -83,7 +86,10 @@ async function start() {
   audio.open();  // the engine starts loading now, while the page builds its own instance
   showHint();
 
-  const m = await createTonvarel({ wasmBinary: wasm });
+  const heard = [];  // message boxes of a load worked out on this instance
+  const m = await createTonvarel({
+    wasmBinary: wasm, showMessage: (text, caption) => heard.push({ text, caption }),
+  });
   const geometry = readGeometry(m);
   const pad = new PadView($('pad'), geometry);
   const chordOf = (midis) => {
@@ -146,17 +152,46 @@ async function start() {
     document.addEventListener(type, gesture, true);
   }
   input.listen();
+  // A file that cannot be read into memory: said so, and the built-in tone comes back, as the
+  // message promises.
+  const tooLarge = (time) => {
+    say(outOfMemory.text, outOfMemory.caption);
+    send({ type: 'builtin' }, time);
+  };
+  const progress = progressLine($('loading'), $('loading-bar'), $('loading-text'));
+  const loader = new Loader({
+    module: m, audio, heard: () => heard.splice(0), tooLarge, progress, t,
+    say: (boxes, format) => boxes.forEach((b) => say(b.text, b.caption, format)),
+  });
+  const loadVoice = (bytes, name, time) => {
+    recorded = { name, bytes: bytes.slice(0) };
+    return loader.bytes(bytes, name, time);
+  };
   const microphone = new Microphone({
     t, context: () => audio.context, module: m,
-    voice: (bytes, name) => {
-      recorded = { name, bytes: bytes.slice(0) };
-      send({ type: 'load', bytes, name }, performance.now(), [bytes]);
-    },
+    voice: (bytes, name) => loadVoice(bytes, name, performance.now()),
     say: (text) => showMessage(text, t.micCaption, t.ok),
   });
+  // A voice from a recording in a file, decoded by the browser at the sound's rate; what cannot
+  // be made is said, and the voice stays as it was.
+  const voiceFromFile = async (file, time) => {
+    progress.start(t.makingVoice(file.name));
+    try {
+      const rate = audio.context?.sampleRate ?? 44100;
+      const decoded = await decodeRecording(file, rate);
+      const made = decoded.samples ? makeVoice(m, decoded.samples, rate)
+                                   : { status: decoded.problem };
+      if (made.bytes) await loadVoice(made.bytes, t.voiceFrom(file.name), time);
+      else showMessage(t.fileStatus[made.status === OUT_OF_MEMORY ? 'memory' : made.status] ??
+                       t.fileStatus.other, t.fileCaption, t.ok);
+    } finally {
+      progress.done();
+    }
+  };
   listenToMenus({
     'cmd-load': () => $('picker').click(),
     'cmd-mic': () => microphone.record(),
+    'cmd-voicefile': () => $('voice-picker').click(),
     'cmd-save-voice': () => download(recorded.bytes.slice(0), 'voice'),
     'cmd-save': (e) => send({ type: 'save' }, e.timeStamp),
     'cmd-builtin': (e) => send({ type: 'builtin' }, e.timeStamp),
@@ -170,11 +205,8 @@ async function start() {
     'cmd-snap': (e) => snap.toggle(e),
   });
   listenToFiles({
-    picker: $('picker'), send, gesture,
-    tooLarge: (time) => {
-      showMessage(messageText(lang, t.outOfMemory), messageText(lang, t.outOfMemoryCaption), t.ok);
-      send({ type: 'builtin' }, time);
-    },
+    picker: $('picker'), voicePicker: $('voice-picker'), gesture,
+    loadTable: (file, time) => loader.file(file, time), makeVoice: voiceFromFile,
   });
 
   // The take's state, asked of the worklet ten times a second; its drawing once it closed. An

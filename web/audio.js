@@ -30,6 +30,7 @@ export class Audio {
     this.outbox = [];  // events before there is a node
     this.sent = [];  // { type, time } of every event sent, for the tests' latency figures
     this.replies = new Map();
+    this.readyWaiters = [];
     this.nextId = 1;
   }
 
@@ -79,6 +80,7 @@ export class Audio {
     }
     if (data.type === 'ready') {
       this.ready = true;
+      for (const resolve of this.readyWaiters.splice(0)) resolve();
       performance.mark('tonvarel-engine-ready');
       document.body.dataset.engine = 'ready';
       this.onChange();
@@ -98,6 +100,7 @@ export class Audio {
       this.node.disconnect();
       this.node = null;
     }
+    for (const resolve of this.replies.values()) resolve(null);
     this.replies.clear();
     this.onChange();
   }
@@ -137,14 +140,21 @@ export class Audio {
     else this.outbox.push([event, transfer]);
   }
 
-  // A question for the worklet, answered from its port's handler; null when there is no node.
-  ask(type, extra = {}) {
+  // A question for the worklet, answered from its port's handler; null when there is no node
+  // (or it failed before answering).
+  ask(type, extra = {}, transfer = []) {
     if (!this.node) return Promise.resolve(null);
     const id = this.nextId++;
     return new Promise((resolve) => {
       this.replies.set(id, resolve);
-      this.node.port.postMessage({ type, id, ...extra });
+      this.node.port.postMessage({ type, id, ...extra }, transfer);
     });
+  }
+
+  // Resolves once an engine runs in the worklet (at once if one does).
+  whenReady() {
+    if (this.ready) return Promise.resolve();
+    return new Promise((resolve) => this.readyWaiters.push(resolve));
   }
 
   // What #hint says: null, or start, suspended, worklet, rate.

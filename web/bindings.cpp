@@ -1,12 +1,12 @@
 // The browser edition's side of the module: the calls the audio worklet makes on the one engine
-// that lives in its WebAssembly instance. The pad, the importer and the export are the window's
-// own code; message boxes and the save chooser are answered through FileAccess's hooks.
+// that lives in its WebAssembly instance. The pad and the export are the window's own code;
+// message boxes and the save chooser are answered through FileAccess's hooks. Loads are worked
+// out on the page's own instance (load_bindings.cpp).
 #include <emscripten/emscripten.h>
 
 #include <cstdio>
 #include <cstring>
 #include <optional>
-#include <span>
 #include <vector>
 
 #include "engine/take.h"
@@ -18,7 +18,6 @@
 #include "wavfile/file_access.h"
 #include "wavfile/messages.h"  // UTF-8 here: the web build has no code page 932 texts
 #include "wavfile/take_export.h"
-#include "wavfile/wav_import.h"
 
 namespace tonvarel {
 namespace {
@@ -206,11 +205,6 @@ EMSCRIPTEN_KEEPALIVE void tv_builtin() {
 EMSCRIPTEN_KEEPALIVE void tv_out_of_memory() {
   postMessageBox(text::kOutOfMemory, text::kOutOfMemoryCaption);
   returnToDefaultTable(engine);
-}
-
-// The load command with the file's bytes in hand (the page's picker or a drop gave them).
-EMSCRIPTEN_KEEPALIVE void tv_load(const uint8_t* bytes, uint32_t length) {
-  importBytes(engine, files, std::span<const uint8_t>(bytes, length));
 }
 
 // The save command. Returns the file's length (0: nothing was written); its bytes are at

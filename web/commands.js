@@ -13,8 +13,8 @@ export function applyTexts(t, lang) {
   document.documentElement.lang = lang;
   label($('menu-file'), t.file);
   label($('menu-help'), t.help);
-  for (const name of ['load', 'save', 'mic', 'builtin', 'about']) {
-    const button = $(`cmd-${name}`);
+  for (const name of ['load', 'save', 'mic', 'voiceFile', 'builtin', 'about']) {
+    const button = $(`cmd-${name.toLowerCase()}`);
     label(button.querySelector('.long'), t[name]);
     button.querySelector('.short').textContent = t.short[name];
     button.title = t[name][0];

@@ -3,6 +3,7 @@
 // 440 Hz that `tonvarel-voice` makes), and then loaded as a WAV file is: the worklet's log
 // records a load of those bytes, so the performance replays. The capture runs in a worklet of
 // its own (capture.js) in the sound's context, whose rate the recording is made at.
+import { makeVoice } from './recording.js';
 
 const SECONDS = 5;
 const FLOOR_DB = -60;  // the level meter's empty end
@@ -117,20 +118,8 @@ export class Microphone {
 
   // The module makes the loop; made, it is loaded as the voice "voice 14:05".
   make(samples, rate) {
-    const m = this.module;
-    const at = m._tv_voice_input(samples.length);
-    if (at === 0) {
-      this.say(this.t.micStatus.other);
-      return;
-    }
-    new Float32Array(m.HEAPU8.buffer, at, samples.length).set(samples);
-    const status = m._tv_voice_make(samples.length, rate);
-    if (status !== 0) {
-      this.say(this.t.micStatus[status] ?? this.t.micStatus.other);
-      return;
-    }
-    const from = m._tv_voice_wav_bytes();
-    const bytes = m.HEAPU8.slice(from, from + m._tv_voice_wav_length()).buffer;
-    this.voice(bytes, `${this.t.voiceName} ${stamp(new Date())}`);
+    const { bytes, status } = makeVoice(this.module, samples, rate);
+    if (bytes) this.voice(bytes, `${this.t.voiceName} ${stamp(new Date())}`);
+    else this.say(this.t.micStatus[status] ?? this.t.micStatus.other);
   }
 }

@@ -1,9 +1,22 @@
 // The page's texts: the window's own Japanese texts, and English renderings of them for browsers
-// that prefer another language. The file commands' messages come from the module in Japanese;
-// `messageText` renders them in English when the page is in English.
+// that prefer another language. The file commands' message boxes come from the module as the
+// Windows program's own texts (which tonvarel-render writes too); `explain` says them on the page
+// as a player understands them, in the page's language: what is wrong and what can be done.
 
-const outOfMemory = 'ファイルが大きすぎてメモリに入りません。\r\n内蔵の440Hzの矩形波に戻します。';
-const outOfMemoryCaption = 'メモリ不足';
+// The module's texts (wavfile/messages.h).
+const module = {
+  notRiff: 'not RIFF',
+  notWave: 'not WAVE',
+  chunkMissing: '目的のRIFFチャンクが無い',
+  notMonoOrStereo: 'モノでもステレオでも無い\r\n現Verでは変換できない形式です',
+  cannotConvert: '現Verでは変換できない形式です',
+  saved: '処理終了',
+  death: 'death',
+  outOfMemory: 'ファイルが大きすぎてメモリに入りません。\r\n内蔵の440Hzの矩形波に戻します。',
+  outOfMemoryCaption: 'メモリ不足',
+};
+const rateWarning = /^レートが(-?\d+)Hzです。\r\n44100Hzじゃないです。$/;
+const groups = (n) => String(n).replace(/\B(?=(\d{3})+(?!\d))/g, ',');
 
 export const texts = {
   ja: {
@@ -13,10 +26,11 @@ export const texts = {
     save: ['wavファイルへの書き出し', 'W'],
     builtin: ['内蔵の音に戻す', 'B'],
     mic: ['声を録音', 'V'],
+    voiceFile: ['録音ファイルから声を作る', 'M'],
     help: ['ヘルプ', 'H'],
     about: ['バージョン情報', 'A', '...'],
-    short: { load: '読込', save: '書出', builtin: '内蔵音', mic: '声', about: '情報', play: '再生',
-             stop: '停止', snap: 'そろえる' },
+    short: { load: '読込', save: '書出', builtin: '内蔵音', mic: '声', voiceFile: '取込',
+             about: '情報', play: '再生', stop: '停止', snap: 'そろえる' },
     play: '録音を再生',
     stop: '再生を停止',
     snap: '音階にそろえる',
@@ -89,7 +103,71 @@ export const texts = {
     chordName: (root, name) => `${root}${name}`,
     notesPlayed: (count) => `${count}音`,
     seconds: '秒',
-    outOfMemory, outOfMemoryCaption,
+    loading: (name) => `${name} を読み込んでいます…`,
+    makingVoice: (name) => `${name} から声を作っています…`,
+    voiceFrom: (name) => `${name} の声`,
+    fileCaption: '録音ファイルから声を作る',
+    fileStatus: {
+      memory: 'ファイルが大きすぎてメモリに入りません。音色はそのままです。\n' +
+              '一つの音を伸ばしたところだけを切り出した、短いファイルを選んでください。',
+      decode: 'このブラウザはこのファイルを音として読めません。録音ではないか、' +
+              'このブラウザが知らない形式です。音色はそのままです。\n' +
+              'WAV、MP3、AAC(M4A)、Ogg、FLACの録音を選んでください。',
+      1: '録音が短すぎます(0.2秒以上必要です)。音色はそのままです。',
+      2: '録音に音が入っていません。音色はそのままです。',
+      3: '安定した音程が見つかりませんでした。音色はそのままです。\n' +
+         '一つの音(60〜1500Hz)を伸ばして歌うか、口笛か楽器で吹いた録音を選んでください。',
+      6: '録音が10分を超えています。音色はそのままです。\n' +
+         '一つの音を伸ばしたところだけを切り出してください。',
+      other: '録音から音色を作れませんでした。音色はそのままです。',
+    },
+    said: {
+      notWav: { caption: 'WAVファイルではありません',
+                text: 'このファイルはWAVファイルではないので、音色として読み込めません。' +
+                      '内蔵の440Hzの矩形波に戻します。\n' +
+                      'MP3やAAC(M4A)などの録音は「ファイル → 録音ファイルから声を作る」で' +
+                      '声にできます。' },
+      notWave: { caption: 'WAVファイルではありません',
+                 text: 'このファイルはRIFF形式ですが、WAVファイルではないので、音色として' +
+                       '読み込めません。内蔵の440Hzの矩形波に戻します。' },
+      chunkMissing: { caption: '読み込めないWAVファイルです',
+                      text: 'このWAVファイルには形式か音のデータがありません。壊れているか、' +
+                            '途中で切れているようです。内蔵の440Hzの矩形波に戻します。' },
+      damaged: { caption: '読み込めないWAVファイルです',
+                 text: 'このWAVファイルの形式が読めません。壊れているようです。' +
+                       '内蔵の440Hzの矩形波に戻します。' },
+      channels: (n) => ({
+        caption: '読み込めないWAVファイルです',
+        text: `${n > 2 ? `このWAVファイルは${n}チャンネルです。` : ''}` +
+              '音色として読み込めるのはモノラルとステレオのWAVファイルだけです。' +
+              '内蔵の440Hzの矩形波に戻します。\n' +
+              '「ファイル → 録音ファイルから声を作る」なら声にできることがあります。',
+      }),
+      sampleSize: (bits, float) => ({
+        caption: '読み込めないWAVファイルです',
+        text: `${bits}ビット${float ? '浮動小数点' : ''}のサンプルは音色として読み込めません。` +
+              '「ファイル → 録音ファイルから声を作る」で声にしてください。' +
+              '内蔵の440Hzの矩形波に戻します。\n' +
+              'そのまま音色になるのは8ビットと16ビットのWAVファイルです。',
+      }),
+      rate: (hz) => ({
+        caption: '注意',
+        text: (hz > 0 ? `このファイルは${groups(hz)}Hzで録音されています。音色としては` +
+                        `44,100Hzで読むので、録音より${hz < 44100 ? '高く' : '低く'}聞こえます。\n`
+                      : `このファイルの録音レート(${hz}Hz)はありえない値です。44,100Hzとして` +
+                        '読みます。\n') +
+              '録音の音の高さのまま使うには「ファイル → 録音ファイルから声を作る」で' +
+              '声にしてください。',
+      }),
+      saved: { caption: '保存しました',
+               text: '録音をWAVファイルとしてダウンロードフォルダに保存しました。' },
+      notSaved: { caption: '保存できませんでした',
+                  text: '録音を保存できませんでした。録音は残っているので、もう一度保存して' +
+                        'ください。' },
+      outOfMemory: { caption: 'メモリ不足',
+                     text: 'ファイルが大きすぎてメモリに入りません。' +
+                           '内蔵の440Hzの矩形波に戻します。\n短いファイルを選んでください。' },
+    },
   },
   en: {
     file: ['File', 'F'],
@@ -97,10 +175,11 @@ export const texts = {
     save: ['Write to a wav file', 'W'],
     builtin: ['Back to the built-in tone', 'B'],
     mic: ['Record a voice', 'V'],
+    voiceFile: ['Make a voice from a recording', 'M'],
     help: ['Help', 'H'],
     about: ['Version information', 'A', '...'],
-    short: { load: 'Load', save: 'Save', builtin: 'Built-in', mic: 'Voice', about: 'About',
-             play: 'Play', stop: 'Stop', snap: 'Snap' },
+    short: { load: 'Load', save: 'Save', builtin: 'Built-in', mic: 'Voice', voiceFile: 'Import',
+             about: 'About', play: 'Play', stop: 'Stop', snap: 'Snap' },
     play: 'Play the take',
     stop: 'Stop playing',
     snap: 'Snap to the scale',
@@ -171,26 +250,71 @@ export const texts = {
     chordName: (root, name) => `${root} ${name}`,
     notesPlayed: (count) => `${count} notes`,
     seconds: 's',
-    outOfMemory, outOfMemoryCaption,
+    loading: (name) => `Loading ${name}…`,
+    makingVoice: (name) => `Making a voice from ${name}…`,
+    voiceFrom: (name) => `voice from ${name}`,
+    fileCaption: 'Make a voice from a recording',
+    fileStatus: {
+      memory: 'The file is too large for memory. The voice stays as it was.\n' +
+              'Choose a shorter recording: a stretch of one held note is enough.',
+      decode: 'This browser cannot read the file as sound: it is not a recording, or in a ' +
+              'format this browser does not know. The voice stays as it was.\n' +
+              'Choose a WAV, MP3, AAC (M4A), Ogg or FLAC recording.',
+      1: 'The recording is too short (at least 0.2 s is needed). The voice stays as it was.',
+      2: 'The recording is silent. The voice stays as it was.',
+      3: 'No steady pitch was found in the recording. The voice stays as it was.\n' +
+         'Choose a recording of one note (60 to 1,500 Hz) sung, whistled or played and held.',
+      6: 'The recording is longer than ten minutes. The voice stays as it was.\n' +
+         'Cut out a stretch where one note is held.',
+      other: 'No voice could be made of the recording. The voice stays as it was.',
+    },
+    said: {
+      notWav: { caption: 'Not a WAV file',
+                text: 'This is not a WAV file, so it cannot be the tone table. The built-in ' +
+                      '440 Hz square plays instead.\nTo play a recording of another kind (MP3, ' +
+                      'AAC or M4A, Ogg, FLAC…), use File → Make a voice from a recording.' },
+      notWave: { caption: 'Not a WAV file',
+                 text: 'This is a RIFF file but not a WAV file, so it cannot be the tone ' +
+                       'table. The built-in 440 Hz square plays instead.' },
+      chunkMissing: { caption: 'This WAV file cannot be loaded',
+                      text: 'This WAV file has no format or no sound data: it may be damaged ' +
+                            'or cut short. The built-in 440 Hz square plays instead.' },
+      damaged: { caption: 'This WAV file cannot be loaded',
+                 text: 'The format of this WAV file cannot be read: it may be damaged. The ' +
+                       'built-in 440 Hz square plays instead.' },
+      channels: (n) => ({
+        caption: 'This WAV file cannot be loaded',
+        text: `${n > 2 ? `This WAV file has ${n} channels. ` : ''}Only mono and stereo WAV ` +
+              'files can be the tone table. The built-in 440 Hz square plays instead.\n' +
+              'File → Make a voice from a recording may still make a voice of it.',
+      }),
+      sampleSize: (bits, float) => ({
+        caption: 'This WAV file cannot be loaded',
+        text: `${bits}-bit ${float ? 'floating-point ' : ''}samples cannot be loaded as a tone ` +
+              'table; make a voice from it instead (File → Make a voice from a recording). ' +
+              'The built-in 440 Hz square plays for now.\n' +
+              'Only 8- and 16-bit WAV files become the tone table as they are.',
+      }),
+      rate: (hz) => ({
+        caption: 'Note',
+        text: (hz > 0 ? `This file was recorded at ${groups(hz)} Hz. As a tone table it is ` +
+                        `read at 44,100 Hz, so it sounds ${hz < 44100 ? 'higher' : 'lower'} ` +
+                        'than recorded.\n'
+                      : `This file gives its rate as ${hz} Hz, which cannot be right; it is ` +
+                        'read at 44,100 Hz.\n') +
+              'To keep the pitch it was recorded at, make a voice from it instead (File → ' +
+              'Make a voice from a recording).',
+      }),
+      saved: { caption: 'Saved',
+               text: 'The take is saved as a WAV file in your downloads.' },
+      notSaved: { caption: 'Not saved',
+                  text: 'The take could not be saved. It is still here: try saving it again.' },
+      outOfMemory: { caption: 'Out of memory',
+                     text: 'The file is too large for memory. The built-in 440 Hz square plays ' +
+                           'instead.\nChoose a shorter file.' },
+    },
   },
 };
-
-// The module's message texts and captions, in English.
-const english = new Map([
-  ['not RIFF', 'not RIFF'],
-  ['not WAVE', 'not WAVE'],
-  ['0', '0'],
-  ['目的のRIFFチャンクが無い', 'The RIFF chunk looked for is missing'],
-  ['モノでもステレオでも無い\r\n現Verでは変換できない形式です',
-   'Neither mono nor stereo\r\nThis version cannot convert this format'],
-  ['現Verでは変換できない形式です', 'This version cannot convert this format'],
-  ['注意', 'Caution'],
-  ['処理終了', 'Done'],
-  ['death', 'death'],
-  [outOfMemory, 'The file is too large for memory.\r\nThe built-in 440 Hz square comes back.'],
-  [outOfMemoryCaption, 'Out of memory'],
-]);
-const rateWarning = /^レートが(-?\d+)Hzです。\r\n44100Hzじゃないです。$/;
 
 export function pickLanguage(search, languages) {
   const asked = new URLSearchParams(search).get('lang');
@@ -199,12 +323,29 @@ export function pickLanguage(search, languages) {
   return first.toLowerCase().startsWith('ja') ? 'ja' : 'en';
 }
 
-export function messageText(lang, text) {
-  if (lang === 'ja') return text;
+// A message box of the module (`caption` null for the platform's default) as the page says it:
+// { caption, text }. `format` is what the file's format chunk gave ({ bits, channels, float }),
+// for the words on a refused file. A text the page does not know is shown as it came.
+export function explain(lang, text, caption, format = null) {
+  const said = texts[lang].said;
   const rate = rateWarning.exec(text);
-  if (rate) return `The rate is ${rate[1]}Hz.\r\nIt is not 44100Hz.`;
-  return english.get(text) ?? text;
+  if (rate) return said.rate(Number(rate[1]));
+  switch (text) {
+    case module.notRiff: return said.notWav;
+    case module.notWave: return said.notWave;
+    case module.chunkMissing: return said.chunkMissing;
+    case module.notMonoOrStereo: return said.channels(format?.channels ?? 0);
+    case module.cannotConvert:
+      return format?.bits ? said.sampleSize(format.bits, format.float) : said.damaged;
+    case module.saved: return said.saved;
+    case module.death: return said.notSaved;
+    case module.outOfMemory: return said.outOfMemory;
+    default: return { caption: caption ?? texts[lang].defaultCaption, text };
+  }
 }
+
+// The message a file too large for memory gets, as the module would show it.
+export const outOfMemory = { text: module.outOfMemory, caption: module.outOfMemoryCaption };
 
 // Note names with octave and the offset in cents, for a pitch in Hz (A4 = 440 Hz, MIDI 69). The
 // black keys are named as the chosen key names them: with sharps, or with flats.

@@ -12,8 +12,11 @@
 // script.
 // Questions from the page (the log, the take's state, drawings of the table and the take, whose
 // pitch is kept per quantum while it records, in storage taken once) carry an id and are
-// answered from the port's handler. process() only renders into the module's fixed frames, mixes
-// in the take being played back and copies samples out: it neither allocates nor posts.
+// answered from the port's handler. A file is never parsed here: the page works a load out on its
+// own instance and sends the finished table, slice by slice (load-room, load-part, each copied
+// between two quanta while the table before plays on), then the load, which adopts it whole.
+// process() only renders into the module's fixed frames, mixes in the take being played back and
+// copies samples out: it neither allocates nor posts.
 import createTonvarel from './tonvarel.js';
 
 const TAKE_SAMPLES = 2_646_000;  // 60 s of mono at 44,100 Hz, as the engine's take holds
@@ -22,6 +25,7 @@ const VOICES = 10;  // as the engine has
 const LOG_LIMIT = 200_000;  // events; a longer session stops logging rather than grow without end
 const SCALE = 1 / 32768;
 const CLOSE_UP = 400;  // samples of the tone table drawn: about four periods at 440 Hz
+const OUTCOMES = ['unchanged', 'builtin', 'table'];  // the module's LoadOutcome
 
 // Column-wise minimum and maximum of `count` samples read by `at(i)`, scaled to -1..1.
 function envelope(count, columns, at) {
@@ -53,6 +57,8 @@ class TonvarelProcessor extends AudioWorkletProcessor {
     this.base = 0;  // where the module renders, in 16-bit samples
     this.maxFrames = 0;
     this.log = [];
+    this.prepared = 0;  // where the table of a load being handed over goes, in bytes
+    this.preparedBytes = 0;
     // The take played back: copied here when asked for, mixed into the output sample by sample.
     this.playback = new Int16Array(TAKE_SAMPLES);
     this.playLength = 0;
@@ -116,6 +122,19 @@ class TonvarelProcessor extends AudioWorkletProcessor {
           wrapped: m._tv_take_wrapped() === 1,
           playing: this.playAt < this.playLength,
         };
+      case 'load-room': {  // beside the active table, which plays on
+        this.preparedBytes = 0;
+        this.prepared = m === null ? 0 : m._tv_prepared_room(question.samples) >>> 0;
+        if (this.prepared !== 0) this.preparedBytes = 2 * question.samples;
+        return { ok: this.prepared !== 0 };
+      }
+      case 'load-part': {
+        const bytes = new Uint8Array(question.bytes);
+        const fits = this.prepared !== 0 && Number.isInteger(question.at) && question.at >= 0 &&
+                     question.at + bytes.length <= this.preparedBytes;
+        if (fits) m.HEAPU8.set(bytes, this.prepared + question.at);
+        return { ok: fits };
+      }
       case 'take-wave': {
         if (m === null) return { wave: new Float32Array(0) };
         const at = m._tv_take_bytes() >> 1;  // the take's storage comes from malloc: aligned
@@ -141,8 +160,18 @@ class TonvarelProcessor extends AudioWorkletProcessor {
       case 'rdown': m._tv_right_down(); break;
       case 'rup': m._tv_right_up(); break;
       case 'load':
-        if (this.load(event.bytes)) entry.name = event.name;
-        else entry.type = 'builtin';
+        // The worklet's engine had no room for the table: said as the importer says it, and the
+        // built-in tone comes back, as a `default` line replays it.
+        if (event.outcome === 'oom') {
+          m._tv_out_of_memory();
+          entry.type = 'builtin';
+        } else if (m._tv_adopt(OUTCOMES.indexOf(event.outcome), event.samples ?? 0) === 1) {
+          entry.name = event.name;
+        } else {
+          return;
+        }
+        this.prepared = 0;
+        this.preparedBytes = 0;
         break;
       case 'save': this.save(); break;
       case 'snap':
@@ -158,24 +187,8 @@ class TonvarelProcessor extends AudioWorkletProcessor {
     if ('x' in event) { entry.x = event.x; entry.y = event.y; }
     if (event.type === 'move' || event.type === 'ldown' || event.type === 'lup') entry.voice = voice;
     if (this.log.length < LOG_LIMIT) this.log.push(entry);
-    if (entry.type === 'load') this.postVoice(event.name, event.bytes.byteLength > 0);
+    if (entry.type === 'load') this.postVoice(event.name, event.outcome !== 'unchanged');
     else if (entry.type === 'builtin') this.postVoice(null, false);
-  }
-
-  // False when the bytes found no room in the module's memory: the built-in tone then comes back
-  // (and the log says so, as a `default` line replays it).
-  load(buffer) {
-    const m = this.module;
-    const bytes = new Uint8Array(buffer);
-    const at = m._malloc(Math.max(bytes.length, 1));
-    if (at === 0) {
-      m._tv_out_of_memory();
-      return false;
-    }
-    m.HEAPU8.set(bytes, at);
-    m._tv_load(at, bytes.length);
-    m._free(at);
-    return true;
   }
 
   save() {

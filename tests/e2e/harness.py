@@ -232,7 +232,10 @@ class Session:
         open(os.path.join(self.work, "openbox.log"), "wb").close()
         for attempt in range(3):
             self.openbox = subprocess.Popen(
-                ["openbox", "--sm-disable"], env=dict(os.environ, DISPLAY=self.display),
+                # Its cache (a log) in the run's folder, not the user's home.
+                ["openbox", "--sm-disable"],
+                env=dict(os.environ, DISPLAY=self.display,
+                         XDG_CACHE_HOME=os.path.join(self.work, "openbox-cache")),
                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                 stderr=open(os.path.join(self.work, "openbox.log"), "ab"),
                 start_new_session=True)

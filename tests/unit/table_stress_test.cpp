@@ -83,5 +83,41 @@ TEST(TableHandOver, NoFrameReadsATableAfterItIsWithdrawn) {
   EXPECT_EQ(retiredHeard.load(), 0);
 }
 
+// A table filled beside the one that plays, then adopted, as the browser edition loads: the
+// streaming thread never reads the storage being filled, nor the table released at adoption
+// (ThreadSanitizer and AddressSanitizer would report either).
+TEST(TableHandOver, PreparedTablesAreFilledBesideTheActiveOneAndAdopted) {
+  EngineState state;
+  allocateTake(state);
+  buildDefaultTable(state);
+  state.voices[0].gate = true;
+
+  std::atomic<bool> stop{false};
+  std::atomic<long> blocks{0};
+  std::thread streaming([&] {
+    uint8_t block[kBlockBytes];
+    while (!stop.load(std::memory_order_relaxed)) {
+      renderBlock(state, block, kBlockBytes);
+      blocks.fetch_add(1, std::memory_order_relaxed);
+    }
+  });
+  while (blocks.load() == 0) std::this_thread::yield();
+  const long blocksBefore = blocks.load();
+
+  std::mt19937 random(20261208);
+  for (int i = 0; i < 2000 || blocks.load() - blocksBefore < 100; ++i) {
+    const uint32_t length = random() % 3000;
+    int16_t* fresh = renewPreparedTable(state, length);
+    ASSERT_NE(fresh, nullptr);
+    for (uint32_t k = 0; k < length; ++k) fresh[k] = static_cast<int16_t>(k % 2000 - 1000);
+    adoptPreparedTable(state, length);
+    if (random() % 8 == 0) returnToDefaultTable(state);
+    if (i % 64 == 0) std::this_thread::yield();
+  }
+  stop = true;
+  streaming.join();
+  EXPECT_TRUE(state.tableReady);
+}
+
 }  // namespace
 }  // namespace tonvarel

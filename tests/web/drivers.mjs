@@ -68,6 +68,21 @@ function fingerActions(steps) {
   });
 }
 
+// A home folder of a browser's own under `out`, so that nothing it writes lands in the user's:
+// profiles, caches and settings, and WebKit's downloads, which go to the XDG download folder (or
+// the home folder). The environment to start it with; its downloads go to `out`/downloads.
+function privateHome(out) {
+  const home = path.join(out, 'home');
+  const config = path.join(home, '.config');
+  const downloads = path.join(out, 'downloads');
+  fs.mkdirSync(config, { recursive: true });
+  fs.mkdirSync(downloads, { recursive: true });
+  fs.writeFileSync(path.join(config, 'user-dirs.dirs'), `XDG_DOWNLOAD_DIR="${downloads}"\n`);
+  return { ...process.env, HOME: home, XDG_CONFIG_HOME: config,
+           XDG_CACHE_HOME: path.join(home, '.cache'),
+           XDG_DATA_HOME: path.join(home, '.local', 'share') };
+}
+
 // ---- Processes: each in its own group, all stopped at exit ----
 
 const running = new Set();
@@ -146,7 +161,7 @@ async function startPulse() {
     '--daemonize=no', '--exit-idle-time=-1', '-n', '--log-target=stderr',
     '--load=module-null-sink sink_name=null',
     `--load=module-native-protocol-unix socket=${socket} auth-anonymous=1`,
-  ], { env: { ...process.env, XDG_RUNTIME_DIR: dir } });
+  ], { env: { ...process.env, XDG_RUNTIME_DIR: dir, HOME: dir } });
   await until('the PulseAudio socket', () => fs.existsSync(socket), 10_000);
   return {
     server: `unix:${socket}`,
@@ -380,6 +395,7 @@ export async function launchChromiumProfile(out, { args = [], ...options } = {})
     headless: true,
     protocolTimeout: PROTOCOL_TIMEOUT,
     userDataDir: profile,
+    env: privateHome(out),
     args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking',
            '--disable-component-update', '--disable-sync', '--no-first-run', ...args],
     ...options,
@@ -402,7 +418,7 @@ export async function launchFirefox(out) {
       executablePath: FIREFOX,
       headless: true,
       protocolTimeout: PROTOCOL_TIMEOUT,
-      env: { ...process.env, PULSE_SERVER: pulse.server },
+      env: { ...privateHome(out), PULSE_SERVER: pulse.server },
       // Saves go straight to the folder, unasked, as for a user who chose so.
       extraPrefsFirefox: {
         'browser.download.dir': downloads,
@@ -622,11 +638,11 @@ class WebDriverBrowser {
   }
 }
 
-export async function launchWebKit() {
+export async function launchWebKit(out) {
   const xvfb = await startXvfb();
   const port = await freePort();
   const server = start('WebKitWebDriver', [`--port=${port}`],
-                       { env: { ...process.env, DISPLAY: xvfb.display } });
+                       { env: { ...privateHome(out), DISPLAY: xvfb.display } });
   const stopBoth = () => Promise.all([stop(server), xvfb.stop()]);
   try {
     const base = `http://127.0.0.1:${port}`;
