@@ -297,7 +297,8 @@ class Looping(unittest.TestCase):
         loop.press()
         heard = loop.frames([4] * (ref.LOOP_SAMPLES + 2))
         self.assertEqual(heard[-3:], [0, 4, 4])
-        self.assertEqual((loop.mode, len(loop.samples()), loop.at), ("playing", ref.LOOP_SAMPLES, 2))
+        self.assertEqual((loop.mode, len(loop.samples()), loop.at),
+                         ("playing", ref.LOOP_SAMPLES, 2))
 
     def test_stop_and_empty_recordings(self):
         loop = ref.Looper()
