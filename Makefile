@@ -115,12 +115,13 @@ test-dist: dist native deps-e2e
 	@tests/e2e/run.sh $(BUILD)/dist-check/tonvarel.exe $(RENDER) --only 1-start --reuse-prefix
 	@scripts/check-reproducible.sh
 
-# The reference corpus against the WebAssembly renderer, and the page's module playing MIDI and
-# fingers against it under Node; the page in headless Chromium, then in
-# all three browser engines (Chromium, Firefox, WebKit). Both suites run, whichever fails.
+# The reference corpus against the WebAssembly renderer, and the page's module playing MIDI,
+# fingers and the looper against it under Node; the page in headless Chromium, then in all three
+# browser engines (Chromium, Firefox, WebKit). Both suites run, whichever fails.
 test-wasm: wasm
 	@python3 tests/reference/compare.py --render $(WASM)/tonvarel-render
 	@node tests/web/module_midi.mjs --web $(WEB) --render $(WASM)/tonvarel-render
+	@node tests/web/bindings.mjs --web $(WEB) --render $(WASM)/tonvarel-render
 test-web: web native deps-web-test
 	@status=0; \
 	node tests/web/run.mjs --web $(WEB) --render $(RENDER) --out $(BUILD)/web-test || status=1; \

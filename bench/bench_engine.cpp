@@ -1,9 +1,13 @@
 // Rendering speed of one block (1,500 frames, 34,013.6 us of sound). The real-time factor is the
 // block's playing time over the time it takes to render; a share of real time, the other way up.
+// Also what the looper adds.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
+#include "engine/looper.h"
 #include "engine/take.h"
 #include "engine/tone_table.h"
 #include "engine/voice.h"
@@ -94,6 +98,88 @@ void BM_MidiHighestTenVoices(benchmark::State& bench) {
   releaseTake(state);
 }
 BENCHMARK(BM_MidiHighestTenVoices)->Name("BM_MidiHighestTenVoices/one_sample_table");
+
+// The looper's cost per 1,500 frames, rendered as the page renders them, against the voices alone:
+// one voice with full vibrato and a bend, over a loop that plays, or that is overdubbed. In its
+// first pass an overdub also saves each sample it changes for undo; restarting the overdub every
+// block keeps it there.
+enum class Looping { kVoicesAlone, kPlaying, kOverdubbing, kOverdubFirstPass };
+
+void BM_Looper(benchmark::State& bench, Looping looping, uint32_t loopFrames) {
+  EngineState state;
+  buildDefaultTable(state);
+  allocateTake(state);
+  openTakeIfIdle(state);
+  Voice& voice = state.voices[0];
+  voice.vibratoDepth = 0.382f;
+  voice.gate = true;
+  std::vector<uint8_t> block(kBlockBytes);
+  if (looping != Looping::kVoicesAlone) {
+    allocateLooper(state);
+    loopControl(state);
+    for (uint32_t left = loopFrames; left > 0; left -= std::min(left, kBlockFrames)) {
+      renderFrames(state, block.data(), std::min(left, kBlockFrames));
+    }
+    // The first layer closes by itself at 60 s.
+    if (state.looper.state == LoopState::kRecording) loopControl(state);
+    if (looping != Looping::kPlaying) loopControl(state);  // overdubbing
+  }
+  bool up = false;
+  for (auto _ : bench) {
+    voice.targetPitch = up ? 3520.0f : 220.86f;
+    up = !up;
+    if (looping == Looping::kOverdubFirstPass) {
+      loopControl(state);  // playing
+      loopControl(state);  // overdubbing, with a fresh undo copy
+    }
+    renderFrames(state, block.data(), kBlockFrames);
+    benchmark::DoNotOptimize(block.data());
+    benchmark::ClobberMemory();
+  }
+  releaseLooper(state);
+}
+constexpr uint32_t kTenSeconds = 441000;
+BENCHMARK_CAPTURE(BM_Looper, voices_alone, Looping::kVoicesAlone, 0);
+BENCHMARK_CAPTURE(BM_Looper, playing_10s, Looping::kPlaying, kTenSeconds);
+BENCHMARK_CAPTURE(BM_Looper, overdubbing_10s, Looping::kOverdubbing, kTenSeconds);
+BENCHMARK_CAPTURE(BM_Looper, overdub_first_pass_60s, Looping::kOverdubFirstPass, kLoopCapacity);
+
+// What the overdub's undo copy of a 60 s loop costs. Starting an overdub copies nothing (the copy
+// fills as the overdub runs, priced above as its first pass); an undo after a whole pass puts
+// back all 60 s. Beside them, the plain copy an overdub would otherwise start with.
+enum class UndoCost { kOverdubStart, kUndoWholePass, kPlainCopy };
+
+void BM_LoopUndoCopy(benchmark::State& bench, UndoCost cost) {
+  EngineState state;
+  allocateLooper(state);
+  Looper& loop = state.looper;
+  // A full 60 s loop, as the first layer leaves it.
+  std::memset(loop.samples.get(), 1, sizeof(int16_t) * kLoopCapacity);
+  loop.state = LoopState::kPlaying;
+  loop.length = kLoopCapacity;
+  for (auto _ : bench) {
+    switch (cost) {
+      case UndoCost::kOverdubStart:
+        loopControl(state);  // overdubbing
+        loopControl(state);  // playing
+        break;
+      case UndoCost::kUndoWholePass:
+        loop.undoable = true;  // as after an overdub that went once round the loop
+        loop.saved = kLoopCapacity;
+        loopUndo(state);
+        break;
+      case UndoCost::kPlainCopy:
+        std::memcpy(loop.undo.get(), loop.samples.get(), sizeof(int16_t) * kLoopCapacity);
+        break;
+    }
+    benchmark::DoNotOptimize(loop.samples.get());
+    benchmark::ClobberMemory();
+  }
+  releaseLooper(state);
+}
+BENCHMARK_CAPTURE(BM_LoopUndoCopy, overdub_start_60s, UndoCost::kOverdubStart);
+BENCHMARK_CAPTURE(BM_LoopUndoCopy, undo_after_a_whole_pass_60s, UndoCost::kUndoWholePass);
+BENCHMARK_CAPTURE(BM_LoopUndoCopy, plain_copy_60s, UndoCost::kPlainCopy);
 
 }  // namespace
 }  // namespace tonvarel

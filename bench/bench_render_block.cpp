@@ -3,16 +3,20 @@
 // plays the default table with full vibrato and a bend that never settles, take recording. The
 // same 1,500 frames are also rendered as the browser's worklet renders them, in render quanta of
 // 128 frames, to show what rendering piecewise costs, and in quanta with all ten voices sounding
-// at once, each at its own pitch.
+// at once, each at its own pitch. Then one voice in quanta over a 60 s loop being overdubbed (in
+// the overdub's first pass, which also fills the undo copy), and what the audio thread spends at
+// once on an undo after a whole pass of that loop, and on copying a 60 s take to play it.
 //
-//   bench_render_block [BLOCKS]      prints "render_block_ns N", "render_quanta_ns N" and
-//                                    "render_ten_voices_ns N", the time per 1,500 frames (the
-//                                    best of five runs each)
+//   bench_render_block [BLOCKS]      prints "render_block_ns N", "render_quanta_ns N",
+//                                    "render_ten_voices_ns N" and "render_overdubbing_ns N",
+//                                    the time per 1,500 frames, "loop_undo_ns N" and
+//                                    "take_play_ns N" (the best of five runs each)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
+#include "engine/looper.h"
 #include "engine/take.h"
 #include "engine/tone_table.h"
 #include "engine/voice.h"
@@ -63,6 +67,57 @@ double nanosecondsPerBlockInQuanta(EngineState& state, int blocks, int voices) {
   return spent.count() / blocks;
 }
 
+// A 60 s loop of one voice, then overdubbed by it in quanta: each block restarts the overdub, so
+// that every frame is in a first pass.
+void recordLoop(EngineState& state) {
+  sound(state, 1);
+  loopClear(state);
+  loopControl(state);
+  while (state.looper.state == LoopState::kRecording) renderFrames(state, block, kBlockFrames);
+}
+
+double nanosecondsPerBlockOverdubbing(EngineState& state, int blocks) {
+  sound(state, 1);
+  const uint64_t frames = uint64_t{kBlockFrames} * static_cast<uint64_t>(blocks);
+  const auto start = std::chrono::steady_clock::now();
+  for (uint64_t done = 0; done < frames; done += kQuantumFrames) {
+    if (done % kBlockFrames < kQuantumFrames) {
+      state.voices[0].targetPitch = bendFor(static_cast<int>(done / kBlockFrames));
+      loopControl(state);  // playing
+      loopControl(state);  // overdubbing, with a fresh undo copy
+    }
+    renderFrames(state, block,
+                 static_cast<uint32_t>(std::min<uint64_t>(kQuantumFrames, frames - done)));
+  }
+  const std::chrono::duration<double, std::nano> spent = std::chrono::steady_clock::now() - start;
+  return spent.count() / blocks;
+}
+
+// Undo after an overdub once round the 60 s loop: every sample goes back.
+double nanosecondsPerUndo(EngineState& state) {
+  constexpr int kUndos = 20;
+  std::chrono::duration<double, std::nano> spent{0};
+  for (int i = 0; i < kUndos; ++i) {
+    state.looper.undoable = true;
+    state.looper.saved = state.looper.length;
+    const auto start = std::chrono::steady_clock::now();
+    loopUndo(state);
+    spent += std::chrono::steady_clock::now() - start;
+  }
+  return spent.count() / kUndos;
+}
+
+// The take, full to its 60 s, copied for playing.
+double nanosecondsPerTakePlay(EngineState& state) {
+  constexpr int kPlays = 20;
+  state.takeLength = kTakeCapacity - 2;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < kPlays; ++i) playTake(state);
+  const std::chrono::duration<double, std::nano> spent = std::chrono::steady_clock::now() - start;
+  stopTake(state);
+  return spent.count() / kPlays;
+}
+
 }  // namespace
 }  // namespace tonvarel
 
@@ -88,10 +143,27 @@ int main(int argc, char** argv) {
   // Something of the sound must leave the loop, or all of it could be optimised away.
   unsigned sum = 0;
   for (uint8_t b : block) sum += b;
+
+  if (!allocateLooper(state) || !allocatePlayback(state)) {
+    std::fprintf(stderr, "bench_render_block: no memory for the looper\n");
+    return 1;
+  }
+  recordLoop(state);
+  double bestOverdubbing = nanosecondsPerBlockOverdubbing(state, blocks / 4 + 1);
+  double bestUndo = nanosecondsPerUndo(state);
+  double bestTakePlay = nanosecondsPerTakePlay(state);
+  for (int run = 0; run < 5; ++run) {
+    bestOverdubbing = std::min(bestOverdubbing, nanosecondsPerBlockOverdubbing(state, blocks));
+    bestUndo = std::min(bestUndo, nanosecondsPerUndo(state));
+    bestTakePlay = std::min(bestTakePlay, nanosecondsPerTakePlay(state));
+  }
   std::printf(
-      "render_block_ns %.0f\nrender_quanta_ns %.0f\nrender_ten_voices_ns %.0f\nchecksum %u\n", best,
-      bestQuanta, bestTen, sum);
+      "render_block_ns %.0f\nrender_quanta_ns %.0f\nrender_ten_voices_ns %.0f\n"
+      "render_overdubbing_ns %.0f\nloop_undo_ns %.0f\ntake_play_ns %.0f\nchecksum %u\n",
+      best, bestQuanta, bestTen, bestOverdubbing, bestUndo, bestTakePlay, sum);
   releaseTables(state);
+  releaseLooper(state);
+  releasePlayback(state);
   releaseTake(state);
   return 0;
 }

@@ -16,6 +16,8 @@ inline constexpr uint32_t kTakeCapacity = 5'292'000;  // 60 s of 16-bit mono at 
 inline constexpr uint32_t kBlockFrames = 1500;
 inline constexpr uint32_t kBlockBytes = kBlockFrames * 4;  // 16-bit stereo
 
+inline constexpr uint32_t kLoopCapacity = kTakeCapacity / 2;  // samples: 60 s, as the take holds
+
 inline constexpr int kVoiceCount =
     10;  // voice 0 is the window's; the others serve fingers and notes
 
@@ -46,6 +48,38 @@ struct Voice {
   uint32_t blockFrame = kBlockFrames;
 };
 
+enum class LoopState : uint8_t { kEmpty, kRecording, kPlaying, kOverdubbing, kStopped };
+
+// The looper: a 16-bit mono loop of up to 60 s that records the voices' sample, plays it under
+// them and layers more onto it. Kept by the thread that renders, and its controls are called on
+// that same thread between two render calls (the page's worklet, the renderer), so nothing here
+// is shared between threads. The Windows program takes no storage for it, and then every control
+// does nothing.
+struct Looper {
+  LoopState state = LoopState::kEmpty;
+  uint32_t position = 0;  // the sample the next frame plays; while recording, the frames recorded
+  uint32_t length = 0;    // samples, once the first layer is recorded
+  // An overdub began since the loop was recorded or last undone: undo brings back the loop as it
+  // was when that overdub began.
+  bool undoable = false;
+  // The undo copy is filled as the overdub runs: each sample is saved just before the overdub first
+  // changes it, so that starting an overdub copies nothing. It holds `saved` samples from
+  // `savedFrom` on (wrapping at the length); every other sample is as it was when the overdub
+  // began.
+  uint32_t savedFrom = 0;
+  uint32_t saved = 0;
+  Storage<int16_t> samples;
+  Storage<int16_t> undo;
+};
+
+// The take played back: a copy of the take made when play was pressed, played once. Kept and
+// controlled as the looper is.
+struct TakePlayback {
+  uint32_t position = 0;
+  uint32_t length = 0;  // samples; it plays while position < length
+  Storage<int16_t> samples;
+};
+
 // Fields shared by the two threads are atomics; single values need no ordering, while
 // tableReady (publishing table, tableLength and the samples) and recording (publishing the
 // reset of takeLength) are stored with release and loaded with acquire or stronger.
@@ -67,6 +101,9 @@ struct EngineState {
   std::atomic<bool> recording{false};
   std::atomic<uint32_t> takeLength{0};
   Storage<uint8_t> takeBuffer;
+
+  Looper looper;
+  TakePlayback playback;
 
   // The right mouse button as the pad last saw it: it holds the take open. (Each voice keeps its
   // own left button.)

@@ -40,4 +40,25 @@ void closeTakeUnless(EngineState& state, bool otherButtonHeld);
 
 TakeBytes takeBytes(const EngineState& state);
 
+// The take played back through the engine, mixed into the frames. Its storage is taken once,
+// before rendering, as the take's is; false when the memory cannot be had, and then play and stop
+// do nothing. Like the looper, it is controlled between render calls on the rendering thread.
+bool allocatePlayback(EngineState& state);
+void releasePlayback(EngineState& state);
+bool hasPlayback(const EngineState& state);
+
+// From the next frame, plays once, from its start, a copy of the take made now (what takeBytes()
+// gives, as a save writes it): pressed again while playing, it starts over with a fresh copy, and
+// with an empty take it ends any playback and plays nothing. A take still recording goes on
+// recording; what plays is the copy.
+void playTake(EngineState& state);
+// Ends the playback; nothing playing, nothing happens.
+void stopTake(EngineState& state);
+bool takePlaying(const EngineState& state);
+
+// One frame of the playback: its next sample, 0 once it has ended (or never began).
+inline int32_t playbackFrame(TakePlayback& playback) {
+  return playback.position < playback.length ? playback.samples.get()[playback.position++] : 0;
+}
+
 }  // namespace tonvarel

@@ -3,13 +3,15 @@
 //
 // The sound is defined sample for sample: intermediates are doubles, evaluated left to right,
 // and rounded to float exactly where a float(...) is written below. Per frame, in this order: the
-// oscillator steps, every voice renders its sample, the samples are summed in 32 bits and clamped,
-// and the take records the result.
+// oscillator steps, every voice renders its sample, the samples are summed in 32 bits and clamped
+// (v), the loop and the take's playback add theirs and one clamp makes the frame, the take records
+// the frame, and the loop records or overdubs v. No float enters the mix.
 #include "engine/voice.h"
 
 #include <algorithm>
 #include <cmath>
 
+#include "engine/looper.h"
 #include "engine/take.h"
 
 namespace tonvarel {
@@ -137,10 +139,13 @@ void renderSpan(const EngineState& s, Voice& voice, const float* lfo, int32_t* m
   voice.rampPitch = rampAt(to - 1);
 }
 
-// The mixed frames: clamped, written to both channels, and recorded by an open take.
+// The mixed frames: the voices' sum clamped, the loop and the playback added under one more clamp,
+// written to both channels, and recorded by an open take.
 void finishFrames(EngineState& s, const int32_t* mix, uint8_t* out, uint32_t count) {
   for (uint32_t i = 0; i < count; ++i, out += 4) {
-    const int16_t sample = clampToSample(mix[i]);
+    const int16_t voices = clampToSample(mix[i]);
+    const int32_t loop = loopFrame(s.looper, voices);
+    const int16_t sample = clampToSample(voices + loop + playbackFrame(s.playback));
     const auto bits = static_cast<uint16_t>(sample);
     out[0] = out[2] = static_cast<uint8_t>(bits);
     out[1] = out[3] = static_cast<uint8_t>(bits >> 8);

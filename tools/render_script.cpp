@@ -35,6 +35,22 @@ constexpr std::array<Keyword, 13> kKeywords{{
     {"frames", Kind::kRender},
 }};
 
+// `loop` alone is the loop control; the other controls follow `loop` or `take` as a second word.
+struct SecondWord {
+  std::string_view first;
+  std::string_view second;
+  Kind kind;
+};
+
+constexpr std::array<SecondWord, 6> kSecondWords{{
+    {"loop", "stop", Kind::kLoopStop},
+    {"loop", "undo", Kind::kLoopUndo},
+    {"loop", "clear", Kind::kLoopClear},
+    {"loop", "save", Kind::kLoopSave},
+    {"take", "play", Kind::kTakePlay},
+    {"take", "stop", Kind::kTakeStop},
+}};
+
 bool isBlank(char c) {
   return c == ' ' || c == '\t';
 }
@@ -194,6 +210,27 @@ class LineParser {
     return std::nullopt;
   }
 
+  // `loop`, `loop stop|undo|clear`, `loop save PATH`, `take play|stop`.
+  std::optional<ScriptError> control(ScriptCommand& command, std::string_view first) {
+    const std::string_view second = nextToken(rest_);
+    if (first == "loop" && second.empty()) {
+      command.kind = Kind::kLoop;
+      return std::nullopt;
+    }
+    std::string known;
+    for (const SecondWord& w : kSecondWords) {
+      if (w.first != first) continue;
+      if (w.second == second) {
+        command.kind = w.kind;
+        return w.kind == Kind::kLoopSave ? path(command) : finished();
+      }
+      known += (known.empty() ? "" : ", ") + std::string(w.second);
+    }
+    if (second.empty()) return fail(std::string(first) + " needs one of " + known);
+    return fail("unknown " + std::string(first) + " command '" + std::string(second) + "' (" +
+                known + ")");
+  }
+
   std::optional<ScriptError> path(ScriptCommand& command) {
     const std::string_view p = trimmed(rest_);
     if (p.empty()) return fail("needs a path");
@@ -260,6 +297,13 @@ std::variant<std::vector<ScriptCommand>, ScriptError> parseScript(std::string_vi
 
     const std::string_view word = nextToken(rest);
     LineParser parser(line, rest);
+    if (word == "loop" || word == "take") {
+      ScriptCommand command;
+      command.line = line;
+      if (auto error = parser.control(command, word)) return *error;
+      commands.push_back(std::move(command));
+      continue;
+    }
     const Keyword* keyword = nullptr;
     for (const Keyword& k : kKeywords) {
       if (k.name == word) keyword = &k;

@@ -15,6 +15,14 @@ namespace tonvarel {
 
 struct ScriptCommand {
   enum class Kind {
+    // The looper's controls and the take played back (`loop ...`, `take ...`)
+    kLoop,
+    kLoopStop,
+    kLoopUndo,
+    kLoopClear,
+    kLoopSave,
+    kTakePlay,
+    kTakeStop,
     kMove,
     kLeftDown,
     kLeftUp,

@@ -12,6 +12,7 @@
 #include <string>
 #include <variant>
 
+#include "engine/looper.h"
 #include "engine/take.h"
 #include "engine/tone_table.h"
 #include "engine/voice.h"
@@ -78,6 +79,13 @@ class StreamFile {
   bool committed_ = false;
 };
 
+bool usesLooper(const std::vector<ScriptCommand>& commands) {
+  using Kind = ScriptCommand::Kind;
+  return std::any_of(commands.begin(), commands.end(), [](const ScriptCommand& c) {
+    return c.kind >= Kind::kLoop && c.kind <= Kind::kTakeStop;
+  });
+}
+
 int run(const std::string& scriptPath, const std::string& outPath) {
   std::ifstream in(scriptPath, std::ios::binary);
   if (!in) return fail("cannot read script " + scriptPath + ": " + std::strerror(errno));
@@ -98,6 +106,13 @@ int run(const std::string& scriptPath, const std::string& outPath) {
   EngineState state;
   allocateTake(state);
   buildDefaultTable(state);
+  // The looper's and the playback's storage, taken once, as the page takes them. Without it their
+  // lines would do nothing, which is not the sound the script asks for.
+  const bool looper = allocateLooper(state);
+  const bool playback = allocatePlayback(state);
+  if (!(looper && playback) && usesLooper(commands)) {
+    return fail("not enough memory for the looper and the take's playback");
+  }
 
   FileAccess fileAccess;
   char chosenPath[kPathChars] = {};
@@ -110,6 +125,28 @@ int run(const std::string& scriptPath, const std::string& outPath) {
   for (const ScriptCommand& c : commands) {
     using Kind = ScriptCommand::Kind;
     switch (c.kind) {
+      case Kind::kLoop:
+        loopControl(state);
+        break;
+      case Kind::kLoopStop:
+        loopStop(state);
+        break;
+      case Kind::kLoopUndo:
+        loopUndo(state);
+        break;
+      case Kind::kLoopClear:
+        loopClear(state);
+        break;
+      case Kind::kLoopSave:
+        scriptedPath = c.path;
+        exportLoop(state, fileAccess, chosenPath);
+        break;
+      case Kind::kTakePlay:
+        playTake(state);
+        break;
+      case Kind::kTakeStop:
+        stopTake(state);
+        break;
       case Kind::kVoice:
         voice = c.voice;
         break;

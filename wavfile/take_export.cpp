@@ -1,24 +1,28 @@
-// Saving the take as a 44,100 Hz 16-bit mono WAV file: the 44-byte header, then the take's bytes
-// as they lie in the take buffer, from its start.
+// Saving the take or the loop as a 44,100 Hz 16-bit mono WAV file: the 44-byte header, then the
+// samples as they lie in their buffer, from its start.
 #include "wavfile/take_export.h"
 
+#include "engine/looper.h"
 #include "engine/take.h"
 #include "wavfile/messages.h"
 #include "wavfile/wav_header.h"
 
 namespace tonvarel {
+namespace {
 
-void exportTake(EngineState& state, FileAccess& files, char* path) {
+using SampleSource = TakeBytes (*)(const EngineState&);
+
+void exportSamples(EngineState& state, FileAccess& files, char* path, SampleSource samples) {
   FileCommand command(files);
   if (!command.running()) return;
 
   if (!files.chooseSave(path)) return;
-  if (takeBytes(state).length == 0) return;  // nothing recorded: nothing created, nothing said
+  if (samples(state).length == 0) return;  // nothing recorded: nothing created, nothing said
   if (!files.createForWriteMakingDirs(path, 0)) return;  // "death" has been shown
 
   // The take may still be growing (right button held): the header and the data agree on the
   // length read here.
-  const TakeBytes take = takeBytes(state);
+  const TakeBytes take = samples(state);
   const auto header = pcmHeader(1, take.length);
   bool written =
       files.write(header.data(), kWavHeaderBytes, 0) && files.lastTransferred() == kWavHeaderBytes;
@@ -32,6 +36,16 @@ void exportTake(EngineState& state, FileAccess& files, char* path) {
   } else {
     files.showMessage(text::kDeath, nullptr);
   }
+}
+
+}  // namespace
+
+void exportTake(EngineState& state, FileAccess& files, char* path) {
+  exportSamples(state, files, path, takeBytes);
+}
+
+void exportLoop(EngineState& state, FileAccess& files, char* path) {
+  exportSamples(state, files, path, loopBytes);
 }
 
 }  // namespace tonvarel

@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <vector>
 
+#include "engine/looper.h"
 #include "engine/take.h"
 #include "engine/tone_table.h"
 #include "engine/voice.h"
@@ -22,7 +24,8 @@
 namespace tonvarel {
 namespace {
 
-// The save writes here, in the module's in-memory file system, and the page downloads the bytes.
+// The saves (the take's and the loop's) write here, in the module's in-memory file system, and the
+// page downloads the bytes.
 constexpr char kTakePath[] = "/take.wav";
 
 FileAccess files;
@@ -76,6 +79,8 @@ extern "C" {
 EMSCRIPTEN_KEEPALIVE const uint8_t* tv_start() {
   allocateTake(engine);
   buildDefaultTable(engine);
+  allocateLooper(engine);  // tv_looper_available() and tv_playback_available() tell how it went
+  allocatePlayback(engine);
   files.setMessageHook(showOnPage, nullptr);
   files.setChooserHook(answerWithTakePath, nullptr);
   return frames;
@@ -231,6 +236,78 @@ EMSCRIPTEN_KEEPALIVE uint32_t tv_take_length() {
 }
 EMSCRIPTEN_KEEPALIVE int tv_take_wrapped() {
   return takeWrapped ? 1 : 0;
+}
+
+// The looper and the take's playback. Their storage is taken by tv_start(); 1 when it could be
+// had, 0 when not (the page then offers no looper, or no playback: every control does nothing).
+EMSCRIPTEN_KEEPALIVE int tv_looper_available() {
+  return hasLooper(engine) ? 1 : 0;
+}
+EMSCRIPTEN_KEEPALIVE int tv_playback_available() {
+  return hasPlayback(engine) ? 1 : 0;
+}
+
+// The loop's controls, applied at the next frame: the loop button (record, play, overdub, play
+// again), stop, undo the last overdub, clear.
+EMSCRIPTEN_KEEPALIVE void tv_loop() {
+  loopControl(engine);
+}
+EMSCRIPTEN_KEEPALIVE void tv_loop_stop() {
+  loopStop(engine);
+}
+EMSCRIPTEN_KEEPALIVE void tv_loop_undo() {
+  loopUndo(engine);
+}
+EMSCRIPTEN_KEEPALIVE void tv_loop_clear() {
+  loopClear(engine);
+}
+
+// The looper's state: 0 empty, 1 recording, 2 playing, 3 overdubbing, 4 stopped; the sample the
+// next frame plays (while recording, the samples recorded so far); the loop's length in samples
+// (0 until the first layer is recorded); 1 when undo would bring back the loop as the last
+// overdub found it.
+EMSCRIPTEN_KEEPALIVE int tv_loop_state() {
+  return static_cast<int>(engine.looper.state);
+}
+EMSCRIPTEN_KEEPALIVE uint32_t tv_loop_position() {
+  return engine.looper.position;
+}
+EMSCRIPTEN_KEEPALIVE uint32_t tv_loop_length() {
+  return engine.looper.length;
+}
+EMSCRIPTEN_KEEPALIVE int tv_loop_undoable() {
+  return engine.looper.undoable ? 1 : 0;
+}
+
+// The loop's samples as `loop save` writes them after its header (16-bit little-endian, from 0 to
+// its length; while the first layer records, what it holds so far), for drawing: their address
+// (aligned) and their length in bytes, 0 while the loop is empty.
+EMSCRIPTEN_KEEPALIVE const uint8_t* tv_loop_bytes() {
+  return loopBytes(engine).bytes;
+}
+EMSCRIPTEN_KEEPALIVE uint32_t tv_loop_byte_length() {
+  return loopBytes(engine).length;
+}
+
+// `loop save`: the loop as a WAV file, by the take's save rules and messages. Returns the file's
+// length (0: nothing was written); its bytes are at tv_saved_bytes() until the next save.
+EMSCRIPTEN_KEEPALIVE uint32_t tv_loop_save() {
+  std::remove(kTakePath);
+  exportLoop(engine, files, chosenSavePath);
+  readSavedFile();
+  return static_cast<uint32_t>(savedFile.size());
+}
+
+// The take played back through the engine, from a copy made now, at the next frame (again while
+// it plays: from its start, with a fresh copy); stop ends it; 1 while it plays.
+EMSCRIPTEN_KEEPALIVE void tv_take_play() {
+  playTake(engine);
+}
+EMSCRIPTEN_KEEPALIVE void tv_take_stop() {
+  stopTake(engine);
+}
+EMSCRIPTEN_KEEPALIVE int tv_take_playing() {
+  return takePlaying(engine) ? 1 : 0;
 }
 
 // The pitch of the block a voice plays while its key is on, 0 while it is off: what the take's

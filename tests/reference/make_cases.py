@@ -351,6 +351,8 @@ def build_cases(c, rng):
     c.add("right_held_wrap", ["rdown 0 0", "ldown " + pos(140, 90), "render 900", "lup 0 0",
                               "render 700", "ldown " + pos(10, 20), "render 300",
                               "lup 0 0", "rup 0 0", "save @SAVE@/w.wav"])
+    # the looper: a loop of the voices, recorded, played under them, overdubbed and undone
+    looper_cases(c)
     # saving
     c.add("save_nested_dirs", play(pos(120, 120), 3)
           + ["save @SAVE@/new1/new2/take.wav", "save @SAVE@/new1/take2.wav",
@@ -465,6 +467,20 @@ def build_cases(c, rng):
         "bad_voice_letter": (["render 1", "voice x"], 2),
     }
     for name, (lines, line_no) in bad.items():
+        c.add(name, lines, bad_line=line_no)
+    # refused looper and playback lines
+    for name, (lines, line_no) in {
+        "bad_loop_word": (["loop start"], 1),
+        "bad_loop_extra": (["render 1", "loop stop now"], 2),
+        "bad_loop_number": (["loop 1"], 1),
+        "bad_loop_case": (["Loop"], 1),
+        "bad_loop_save_no_path": (["loop", "loop save"], 2),
+        "bad_loop_save_blank": (["loop save  \t"], 1),
+        "bad_loop_save_long": (["loop", "loop save /" + "p" * 259], 2),
+        "bad_take_alone": (["take"], 1),
+        "bad_take_word": (["take record"], 1),
+        "bad_take_extra": (["take play", "take stop 2"], 2),
+    }.items():
         c.add(name, lines, bad_line=line_no)
     # the longest path accepted: 259 bytes
     longest = os.path.join(c.root, "saves", "path_259")
@@ -634,6 +650,94 @@ def midi_cases(c):
     }
     for name, (lines, line_no) in bad.items():
         c.add(name, lines, bad_line=line_no)
+
+
+LOOP_SAMPLES = 2646000
+
+
+def looper_cases(c):
+    # a first layer, played, overdubbed twice (the second undone while it runs), then a third
+    # overdub; the right button holds one take across it all
+    c.add("loop_layers", [
+        "rdown 0 0", "ldown " + pos(40, 128), "loop", "frames 20000", "lup 0 0", "loop",
+        "render 3", "voice 1", "ldown " + pos(100, 90), "loop", "frames 25000", "lup 0 0",
+        "loop", "loop save @SAVE@/one.wav", "frames 3000", "voice 2", "ldown " + pos(200, 60),
+        "loop", "frames 12345", "loop save @SAVE@/two.wav", "loop undo", "frames 8000",
+        "lup 0 0", "loop save @SAVE@/undone.wav", "frames 128", "voice 0",
+        "ldown " + pos(150, 200), "loop", "frames 7000", "lup 0 0", "loop", "frames 4000",
+        "loop save @SAVE@/three.wav", "frames 999", "rup 0 0", "save @SAVE@/take.wav"])
+    # a loop of one frame: it plays that sample every frame, and overdubs add up on it
+    c.add("loop_one_frame", [
+        "ldown " + pos(60, 128), "frames 500", "loop", "frames 1", "loop", "lup 0 0",
+        "frames 3000", "loop save @SAVE@/one.wav", "loop", "ldown " + pos(60, 64),
+        "frames 700", "lup 0 0", "loop", "frames 300", "loop save @SAVE@/dubbed.wav",
+        "loop undo", "frames 200", "loop stop", "frames 10", "loop", "frames 5"])
+    # the first layer reaches 60 s in the middle of a piece and plays on from its start; a loop
+    # control then begins an overdub
+    c.add("loop_sixty_seconds", [
+        "loop", "ldown " + pos(80, 100), "frames 3000", "lup 0 0",
+        "frames %d" % (LOOP_SAMPLES - 3000 - 2300), "voice 4", "ldown " + pos(200, 60),
+        "frames 2000", "lup 0 0", "frames 1000", "loop", "ldown " + pos(30, 200), "frames 1500",
+        "lup 0 0", "loop", "frames 4000", "loop save @SAVE@/sixty.wav"])
+    # a stop while the first layer records keeps it, stopped at 0; a stop with nothing recorded
+    # leaves the loop empty
+    c.add("loop_stop_while_recording", [
+        "ldown " + pos(120, 150), "loop", "frames 2222", "loop stop", "frames 1500",
+        "loop save @SAVE@/stopped.wav", "loop", "frames 3000", "loop stop", "frames 100",
+        "loop", "loop stop", "frames 300", "lup 0 0", "loop clear", "loop", "loop stop",
+        "loop save @SAVE@/nothing.wav", "frames 100", "loop undo", "loop", "frames 50"])
+    # loud voices overdubbed: the overdub clamps, and so does the frame, once
+    loud = ["load " + c.wavp("loud.wav"), "voice 0", "ldown " + pos(20, 128),
+            "voice 1", "ldown " + pos(40, 100), "loop", "frames 4000"]
+    loud += ["voice 0", "lup 0 0", "voice 1", "lup 0 0", "loop", "frames 1000"]
+    for k in range(2, 6):
+        loud += ["voice %d" % k, "ldown " + pos(30 * k, 50 + 20 * k), "loop", "frames 3000",
+                 "loop", "frames 777"]
+    loud += ["take play", "frames 1500", "voice 2", "lup 0 0", "voice 3", "lup 0 0",
+             "frames 2000", "voice 4", "lup 0 0",
+             "voice 5", "lup 0 0", "frames 4000", "loop save @SAVE@/loud.wav",
+             "save @SAVE@/take.wav"]
+    c.add("loop_overdub_clamps", loud)
+    # the take played back over a playing loop, and while an overdub runs: the loop takes the
+    # voices alone, the take records what is heard
+    c.add("take_play_over_loop", [
+        "ldown " + pos(90, 140), "frames 6000", "lup 0 0", "save @SAVE@/first.wav",
+        "voice 1", "ldown " + pos(160, 70), "loop", "frames 5000", "loop", "lup 0 0",
+        "frames 1000", "take play", "frames 2000", "loop", "voice 2", "ldown " + pos(60, 180),
+        "frames 3000", "lup 0 0", "loop", "take play", "frames 1234", "take stop",
+        "frames 2000", "loop save @SAVE@/loop.wav", "take stop", "take play", "render 4",
+        "save @SAVE@/second.wav"])
+    # undo with nothing to undo: empty, recording, playing before any overdub, once undone,
+    # stopped, cleared
+    c.add("loop_undo_nothing", [
+        "loop undo", "ldown " + pos(70, 110), "loop", "frames 1000", "loop undo",
+        "frames 500", "loop", "loop undo", "frames 2000", "lup 0 0", "loop", "voice 3",
+        "ldown " + pos(100, 200), "frames 700", "loop undo", "loop undo", "frames 900",
+        "lup 0 0", "loop stop", "loop undo", "frames 100", "loop", "frames 1600", "loop clear",
+        "loop undo", "frames 100", "loop save @SAVE@/empty.wav"])
+    # loop save in every state, into missing folders, and where no file can be made
+    c.add("loop_save_states", [
+        "loop save @SAVE@/empty.wav", "ldown " + pos(50, 128), "loop", "frames 1000",
+        "loop save @SAVE@/recording.wav", "frames 1000", "loop", "lup 0 0",
+        "loop save @SAVE@/a/b/playing.wav", "frames 700", "loop", "voice 1",
+        "ldown " + pos(50, 64), "frames 900", "loop save @SAVE@/overdubbing.wav", "lup 0 0",
+        "loop stop", "loop save @SAVE@/stopped.wav", "loop save @SAVE@/isdir.wav",
+        "loop clear", "loop save @SAVE@/cleared.wav", "loop", "frames 0",
+        "loop save @SAVE@/recorded_nothing.wav", "frames 10"],
+        fixtures=[("dir", "isdir.wav")])
+    # the take played while it records: what plays is the copy made at play, also once a new take
+    # has begun over it; play again while playing starts over with a fresh copy
+    c.add("take_play_while_recording", [
+        "ldown " + pos(110, 120), "frames 5000", "take play", "frames 3000", "take play",
+        "move " + pos(110, 60), "frames 5000", "take play", "frames 1000", "lup 0 0",
+        "frames 500", "voice 1", "ldown " + pos(220, 200), "frames 4000", "lup 0 0",
+        "frames 1000", "save @SAVE@/take.wav"])
+    # an empty take plays nothing, and ends a playback; stop with nothing playing
+    c.add("take_play_empty", [
+        "take play", "frames 500", "take stop", "ldown " + pos(90, 90), "frames 3000",
+        "lup 0 0", "take play", "frames 1000", "ldown " + pos(200, 160), "take play",
+        "frames 2000", "lup 0 0", "take stop", "frames 100", "take play", "frames 4000",
+        "save @SAVE@/take.wav"])
 
 
 def make_fixtures(save_root, fixtures):

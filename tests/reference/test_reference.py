@@ -273,6 +273,46 @@ class Take(unittest.TestCase):
         self.assertEqual(data[44:], e.takeBytes())
 
 
+class Looping(unittest.TestCase):
+    def test_layers_overdub_and_undo(self):
+        loop = ref.Looper()
+        loop.press()
+        self.assertEqual(loop.frames([1, 2, 3]), [0, 0, 0])           # the first layer
+        loop.press()
+        self.assertEqual(loop.frames([10, 10]), [1, 2])                # plays from its start
+        loop.press()
+        self.assertEqual(loop.frames([32000, 5, 5]), [3, 1, 2])        # overdubs from where it is
+        self.assertEqual(loop.samples(), [6, 7, 32003])
+        loop.press()
+        loop.press()
+        self.assertEqual(loop.frames([1000]), [32003])
+        self.assertEqual(loop.samples()[2], 32767)                     # clamped
+        loop.undo()
+        self.assertEqual((loop.mode, loop.samples(), loop.at), ("playing", [6, 7, 32003], 0))
+        loop.undo()                                                    # nothing left to undo
+        self.assertEqual(loop.samples(), [6, 7, 32003])
+
+    def test_sixty_seconds_close_the_first_layer(self):
+        loop = ref.Looper()
+        loop.press()
+        heard = loop.frames([4] * (ref.LOOP_SAMPLES + 2))
+        self.assertEqual(heard[-3:], [0, 4, 4])
+        self.assertEqual((loop.mode, len(loop.samples()), loop.at),
+                         ("playing", ref.LOOP_SAMPLES, 2))
+
+    def test_stop_and_empty_recordings(self):
+        loop = ref.Looper()
+        loop.press()
+        loop.stop()
+        self.assertEqual(loop.mode, "empty")
+        loop.press()
+        loop.frames([9, 8])
+        loop.stop()
+        self.assertEqual((loop.mode, loop.samples(), loop.frames([1])), ("stopped", [9, 8], None))
+        loop.press()
+        self.assertEqual(loop.frames([0]), [9])
+
+
 class Import(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
@@ -407,12 +447,15 @@ class Scripts(unittest.TestCase):
     def test_accepted_forms(self):
         cmds, frames = ref.parse_script(
             b"# c\n\n  \t\nldown\t100  -1\r\n  render 02 \nsave  /a b/c.wav \t\nrup 65535 -32768\n"
-            b"snap on \nsnap\toff\ndefault\t\nframes 0127\nsnap whole-tone\tA#")
+            b"snap on \nsnap\toff\ndefault\t\nframes 0127\nsnap whole-tone\tA#\n"
+            b"loop \nloop\tundo\nloop save  /l p.wav \ntake play\n")
         self.assertEqual(cmds, [(4, "ldown", (100, 65535)), (5, "render", 3000),
                                 (6, "save", b"/a b/c.wav"), (7, "rup", (65535, 32768)),
                                 (8, "snap", (b"chromatic", 0)), (9, "snap", None),
                                 (10, "default", None), (11, "render", 127),
-                                (12, "snap", (b"whole-tone", 10))])
+                                (12, "snap", (b"whole-tone", 10)), (13, "loop", "press"),
+                                (14, "loop", "undo"), (15, "loop", b"/l p.wav"),
+                                (16, "take", "play")])
         self.assertEqual(frames, 3127)
 
     def test_refused_lines_are_named(self):
@@ -423,7 +466,9 @@ class Scripts(unittest.TestCase):
                  (b"render 3\nrender 715825", 2), (b"snap\n", 1), (b"render 1\nsnap On", 2),
                  (b"snap on 1", 1), (b"default 1", 1), (b"snap major", 1),
                  (b"render 1\nsnap dorian D", 2), (b"snap major Db", 1), (b"snap blues c", 1),
-                 (b"snap blues C 1", 1)]
+                 (b"snap blues C 1", 1), (b"loop go", 1), (b"loop stop 1", 1),
+                 (b"render 1\nloop save \t", 2), (b"take", 1), (b"take pause", 1),
+                 (b"take stop now", 1), (b"loop save /" + b"p" * 259, 1)]
         for text, line in cases:
             self.assertEqual(self.refused_line(text), line, text)
         ref.parse_script(b"save /" + b"p" * 258 + b"\nrender 715827")

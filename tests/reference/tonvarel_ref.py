@@ -171,6 +171,8 @@ class Engine:
         # The take.
         self.takeLength = 0              # bytes
         self.takeBuffer = array("h", bytes(TAKE_CAPACITY))
+        self.looper = Looper()
+        self.playback = Playback()
         self._ramps = {}
         self._incs = {}
         self._cell = memoryview(bytearray(4)).cast("f")
@@ -294,10 +296,21 @@ class Engine:
     def renderFrames(self, count):
         """Render count frames of the mix; returns their left samples (the right ones are the
         same)."""
-        out = [clamp16(x) for x in self.voiceSamples(count)]
+        voices = [clamp16(x) for x in self.voiceSamples(count)]
+        looped = self.looper.frames(voices)
+        played = self.playback.frames(count)
+        if looped is None and played is None:
+            out = voices
+        else:
+            looped = looped or [0] * count
+            played = played or [0] * count
+            out = [clamp16(v + l + p) for v, l, p in zip(voices, looped, played)]
         if self.recording:
             self._append_take(out)
         return out
+
+    def takeSamples(self):
+        return self.takeBuffer[: self.takeLength // 2].tolist()
 
     def _render_piece(self, v, a, b):
         """Frames a..b-1 of voice v's open block, with the parameters as they stand now; None
@@ -374,6 +387,113 @@ class Engine:
                 moved = True
             if not moved:
                 return ph
+
+
+# ---------------------------------------------------------------------------
+# The looper and the take played back.  Both are mixed under the voices: a frame is
+# clamp(v + L + P), v being the voices' clamped sum, L the loop's sample, P the playback's.
+
+LOOP_SAMPLES = 2646000                      # 60 s, as the take
+
+
+class Looper:
+    """The loop as its rules state it: a list of samples that the first layer grows, then plays
+    round and round; an overdub keeps a whole copy of the loop first, which undo brings back."""
+
+    def __init__(self):
+        self.mode = "empty"          # empty, recording, playing, overdubbing, stopped
+        self.layer = []
+        self.at = 0                  # the next sample played
+        self.before = None           # the loop when the last overdub began, until undone
+
+    def _closed(self):
+        """The first layer ends: it plays from its start, or the loop is empty if none came."""
+        self.mode = "playing" if self.layer else "empty"
+        self.at = 0
+        self.before = None
+
+    def press(self):
+        m = self.mode
+        if m == "empty":
+            self.mode, self.layer, self.at = "recording", [], 0
+        elif m == "recording":
+            self._closed()
+        elif m == "playing":
+            self.before = list(self.layer)
+            self.mode = "overdubbing"
+        elif m == "overdubbing":
+            self.mode = "playing"
+        else:
+            self.mode, self.at = "playing", 0
+
+    def stop(self):
+        if self.mode == "recording":
+            self._closed()
+        if self.mode in ("playing", "overdubbing"):
+            self.mode, self.at = "stopped", 0
+
+    def undo(self):
+        if self.before is not None and self.mode in ("playing", "overdubbing", "stopped"):
+            self.layer, self.before = self.before, None
+            if self.mode == "overdubbing":
+                self.mode = "playing"
+
+    def clear(self):
+        self.mode, self.layer, self.at, self.before = "empty", [], 0, None
+
+    def samples(self):
+        """What a save writes: the whole loop, or the first layer so far; nothing when empty."""
+        return [] if self.mode == "empty" else self.layer
+
+    def frames(self, voices):
+        """The loop's part of each of these frames (None: nothing at all), recording or
+        overdubbing the voices' samples as it goes."""
+        if self.mode in ("empty", "stopped"):
+            return None
+        n = len(voices)
+        out = [0] * n
+        i = 0
+        while i < n and self.mode not in ("empty", "stopped"):
+            layer = self.layer
+            if self.mode == "recording":
+                k = min(n - i, LOOP_SAMPLES - len(layer))
+                layer.extend(voices[i:i + k])
+                i += k
+                if len(layer) == LOOP_SAMPLES:
+                    self._closed()
+                continue
+            k = min(n - i, len(layer) - self.at)
+            heard = layer[self.at:self.at + k]
+            out[i:i + k] = heard
+            if self.mode == "overdubbing":
+                layer[self.at:self.at + k] = [clamp16(a + b) for a, b in
+                                              zip(heard, voices[i:i + k])]
+            i += k
+            self.at = (self.at + k) % len(layer)
+        return out
+
+
+class Playback:
+    """The take played once from a copy made when play was pressed."""
+
+    def __init__(self):
+        self.copy, self.at = [], 0
+
+    def play(self, samples):
+        self.copy, self.at = samples, 0
+
+    def stop(self):
+        self.copy, self.at = [], 0
+
+    def playing(self):
+        return self.at < len(self.copy)
+
+    def frames(self, n):
+        if not self.playing():
+            return None
+        out = self.copy[self.at:self.at + n]
+        self.at += len(out)
+        return out + [0] * (n - len(out))
 
 
 def clamp16(x):
@@ -921,15 +1041,28 @@ def create_for_write_making_dirs(path, boxes):
 
 def export_take(engine, path, boxes):
     """The save command, confirmed with path."""
-    if engine.takeLength == 0:
+    export_samples(engine.takeBytes(), path, boxes)
+
+
+def export_loop(engine, path, boxes):
+    """`loop save PATH`: the loop's samples, by the take's rules and messages."""
+    a = array("h", engine.looper.samples())
+    if not LITTLE:
+        a.byteswap()
+    export_samples(a.tobytes(), path, boxes)
+
+
+def export_samples(data, path, boxes):
+    """A 16-bit mono WAV file of data; nothing at all when there is none."""
+    length = len(data)
+    if length == 0:
         return
     fd = create_for_write_making_dirs(path, boxes)
     if fd is None:
         return
-    length = engine.takeLength
     ok = True
     try:
-        for part in (take_header(length), engine.takeBytes()):
+        for part in (take_header(length), data):
             try:
                 if os.write(fd, part) != len(part):
                     ok = False
@@ -983,6 +1116,30 @@ def parse_midi(i, args):
     return data
 
 
+LOOP_WORDS = (b"stop", b"undo", b"clear")
+TAKE_WORDS = (b"play", b"stop")
+
+
+def parse_control(i, name, rest):
+    """`loop` ("press"), `loop stop|undo|clear`, `loop save PATH` (the path), `take play|stop`."""
+    m = _BLANKS.search(rest)
+    word = rest[:m.start()] if m else rest
+    after = rest[m.end():].rstrip(b" \t") if m else b""
+    if name == b"loop" and word == b"":
+        return "press"
+    if name == b"loop" and word == b"save":
+        if not after:
+            raise ScriptError(i, "loop save needs a path")
+        if len(after) > PATH_MAX_BYTES:
+            raise ScriptError(i, "path longer than %d bytes" % PATH_MAX_BYTES)
+        return after
+    if word not in (LOOP_WORDS if name == b"loop" else TAKE_WORDS):
+        raise ScriptError(i, "%s: unknown or missing word" % name.decode())
+    if after:
+        raise ScriptError(i, "%s %s takes nothing after it" % (name.decode(), word.decode()))
+    return word.decode()
+
+
 _INT = re.compile(rb"-?[0-9]+\Z")
 _COUNT = re.compile(rb"[0-9]+\Z")
 _BLANKS = re.compile(rb"[ \t]+")
@@ -1021,6 +1178,8 @@ def parse_script(data):
             if not (-32768 <= x <= 65535 and -32768 <= y <= 65535):
                 raise ScriptError(i, "coordinate out of range")
             commands.append((i, name.decode(), (x & 0xFFFF, y & 0xFFFF)))
+        elif name in (b"loop", b"take"):
+            commands.append((i, name.decode(), parse_control(i, name, rest)))
         elif name == b"snap":
             commands.append((i, "snap", parse_snap(i, args)))
         elif name == b"voice":
@@ -1077,6 +1236,13 @@ class Session:
                 import_wav(e, arg, self.boxes)
             elif name == "save":
                 export_take(e, arg, self.boxes)
+            elif name == "loop":
+                self.loop(arg)
+            elif name == "take":
+                if arg == "play":
+                    e.playback.play(e.takeSamples())
+                else:
+                    e.playback.stop()
             elif name == "snap":
                 self.pad.snap(arg)
             elif name == "default":
@@ -1088,6 +1254,20 @@ class Session:
             else:
                 getattr(self.pad, name)(*arg)
             self._flush_boxes()
+
+
+    def loop(self, action):
+        looper = self.engine.looper
+        if action == "press":
+            looper.press()
+        elif action == "stop":
+            looper.stop()
+        elif action == "undo":
+            looper.undo()
+        elif action == "clear":
+            looper.clear()
+        else:
+            export_loop(self.engine, action, self.boxes)
 
 
 def fail(msg, status=1):

@@ -75,6 +75,30 @@ TEST(RenderScript, NegativeCoordinatesArriveAsSixteenBitValues) {
   EXPECT_EQ(c[0].y, 65535);
 }
 
+TEST(RenderScript, ParsesTheLoopAndPlaybackControlsAndRefusesTheirMalformedForms) {
+  const auto c = commands(
+      "loop\nloop stop\nloop\tundo \nloop clear\nloop save  /tmp/a loop.wav \ntake play\n"
+      "take  stop\n");
+  const Kind kinds[] = {Kind::kLoop,     Kind::kLoopStop, Kind::kLoopUndo, Kind::kLoopClear,
+                        Kind::kLoopSave, Kind::kTakePlay, Kind::kTakeStop};
+  ASSERT_EQ(c.size(), std::size(kinds));
+  for (size_t i = 0; i < c.size(); ++i) {
+    EXPECT_EQ(c[i].kind, kinds[i]) << i;
+    EXPECT_EQ(c[i].line, static_cast<int>(i) + 1);
+  }
+  EXPECT_EQ(c[4].path, "/tmp/a loop.wav");
+
+  for (const char* text :
+       {"render 1\nloop go\n", "render 1\nloop stop now\n", "render 1\nloop save\n",
+        "render 1\nloop save \t\n", "render 1\ntake\n", "render 1\ntake loop\n",
+        "render 1\ntake play 2\n", "render 1\nLoop\n"}) {
+    SCOPED_TRACE(text);
+    auto parsed = parseScript(text);
+    ASSERT_TRUE(std::holds_alternative<ScriptError>(parsed));
+    EXPECT_EQ(std::get<ScriptError>(parsed).line, 2);
+  }
+}
+
 TEST(RenderScript, RefusesMalformedLinesNamingTheLine) {
   struct Case {
     std::string text;
