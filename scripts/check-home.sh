@@ -21,7 +21,7 @@ downloads=$(xdg-user-dir DOWNLOAD 2>/dev/null || true)
 
 names() {
   for dir in "$home" "$home/.cache" "$home/.config" "$home/.local/share" "$downloads"; do
-    [[ -d $dir ]] && find "$dir" -mindepth 1 -maxdepth 1 -printf '%p\n'
+    if [[ -d $dir ]]; then find "$dir" -mindepth 1 -maxdepth 1 -printf '%p\n'; fi
   done | sort -u
 }
 
