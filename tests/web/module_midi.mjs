@@ -64,6 +64,8 @@ down(9, at(30, 30));
 assert.equal(m._tv_voice_pitch(9), 440);
 midi(0xe0, 0x7f, 0x7f);                      // bent up the whole range, 2 semitones
 assert.equal(m._tv_voice_pitch(9), A4_PLUS_200_CENTS);
+midi(0xb0, 1, 100);                          // the mod wheel: 100 x 3 / 1000 as a float
+assert.equal(m._tv_voice_depth(9), Math.fround(0.3));
 render(700);
 for (let k = 1; k <= 8; k++) down(k, at(20 * k, 40 + 20 * k));
 midi(0x91, 60, 64);                          // every voice held: dropped
@@ -95,6 +97,7 @@ assert.equal(m._tv_voice_move(-1, 100, 100), 0);
 assert.equal(m._tv_voice_left_up(10), 0);
 assert.equal(m._tv_voice_note(10), -1);
 assert.equal(m._tv_voice_pitch(-1), 0);
+assert.equal(m._tv_voice_depth(10), 0);
 assert.equal(notes(), 0);
 render(128);
 
