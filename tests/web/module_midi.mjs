@@ -101,6 +101,22 @@ assert.equal(m._tv_voice_depth(10), 0);
 assert.equal(notes(), 0);
 render(128);
 
+// The page's split of a Web MIDI packet into the whole channel messages it posts to the worklet.
+const { channelMessages } = await import('../../web/midi.js');
+for (const [packet, messages, what] of [
+  [[0x90, 60, 100], [[0x90, 60, 100]], 'one message'],
+  [[0xf8, 0x90, 0xfe, 60, 100, 0xf8], [[0x90, 60, 100]], 'real-time bytes around and inside it'],
+  [[0x90, 60, 100, 64, 100, 67], [[0x90, 60, 100], [0x90, 64, 100]],
+   'running status, and a piece that is no whole message'],
+  [[0xc0, 5, 6, 0xd0, 7], [[0xc0, 5], [0xc0, 6], [0xd0, 7]], 'messages of two bytes'],
+  [[0xf0, 0x7e, 0x7f, 0x09, 0x01, 0xf7, 0xb0, 64, 127], [[0xb0, 64, 127]], 'system exclusive'],
+  [[0xf2, 0x10, 0x20, 0xe0, 0, 0x40, 0xf6, 60, 100], [[0xe0, 0, 0x40]], 'system common'],
+  [[60, 100, 0x80], [], 'data bytes with no status, a status with no data'],
+  [[0x90, 60, 0xb0, 64, 0], [[0xb0, 64, 0]], 'a message cut short by another'],
+]) {
+  assert.deepEqual(channelMessages(new Uint8Array(packet)), messages, what);
+}
+
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tonvarel-module-midi-'));
 try {
   fs.writeFileSync(path.join(dir, 'session.txt'), script.join('\n') + '\n');
