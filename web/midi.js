@@ -167,7 +167,7 @@ export class Midi {
       const held = new Held();
       this.listening.set(port, held);
       port.onmidimessage = (e) => {
-        const messages = channelMessages(e.data);
+        const messages = channelMessages(e.data ?? []);
         for (const message of messages) held.note(message);
         this.play(messages, e.timeStamp);
       };

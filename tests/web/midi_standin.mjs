@@ -17,37 +17,20 @@ export function MIDI_STAND_IN({ answer, inputs = [], outputs = [] }) {
     constructor(type, name) {
       super();
       Object.assign(this, { type, name, id: `${type}-${name}`, manufacturer: 'Test',
-                            state: 'connected', connection: 'closed', onstatechange: null });
-    }
-
-    open() {
-      this.connection = 'open';
-      return Promise.resolve(this);
-    }
-
-    close() {
-      this.connection = 'closed';
-      return Promise.resolve(this);
+                            state: 'connected', onstatechange: null });
     }
   }
   class Input extends Port {
     constructor(name) {
       super('input', name);
-      this.handler = null;
-    }
-
-    get onmidimessage() { return this.handler; }
-
-    set onmidimessage(handler) {  // setting it opens the port, as browsers do
-      this.handler = handler;
-      if (handler) this.connection = 'open';
+      this.onmidimessage = null;
     }
 
     deliver(bytes) {
       const event = new Event('midimessage');
       Object.defineProperty(event, 'data', { value: new Uint8Array(bytes) });
       Object.defineProperty(event, 'timeStamp', { value: performance.now() });
-      this.handler?.call(this, event);
+      this.onmidimessage?.call(this, event);
       this.dispatchEvent(event);
     }
   }
