@@ -4,11 +4,13 @@
 // plays; it mirrors the snap setting (snap.js) so that both agree.
 import { Audio } from './audio.js';
 import { applyTexts, listenToMenus, showAbout, showMessage } from './commands.js';
-import { Feedback } from './feedback.js';
+import { Feedback, placeOf } from './feedback.js';
 import { download, listenToFiles } from './files.js';
 import { Input } from './input.js';
 import { Loader, progressLine } from './loader.js';
 import { Microphone } from './microphone.js';
+import { Midi } from './midi.js';
+import { MidiOut } from './mpe.js';
 import { PadView, fitPanels, layOut } from './pad.js';
 import { OUT_OF_MEMORY, decodeRecording, makeVoice } from './recording.js';
 import { Snap } from './snap.js';
@@ -35,6 +37,8 @@ async function start() {
 
   let input = null;
   let feedback = null;
+  let midi = null;  // MIDI devices, once the page's module is there
+  let midiOut = null;
   let snap = null;
   let waveLength = 0;  // the take length whose drawing is shown
   let playCommands = 0;  // plays and stops sent
@@ -60,6 +64,8 @@ async function start() {
     if (info?.restarted) {
       // A new engine: nothing held, the built-in tone, and the snap the toggle shows.
       input?.forget();
+      midi?.restarted();
+      midiOut?.forget();
       feedback?.showVoice({ builtIn: true, wave: new Float32Array(0) });
       offerVoice({ builtIn: true });
       if (snap?.on) audio.send(snap.event(), performance.now());
@@ -72,6 +78,7 @@ async function start() {
   };
   const fromWorklet = (data) => {
     switch (data.type) {
+      case 'notes': midi?.heard(data); break;
       case 'message': say(data.text, data.caption); break;
       case 'saved': download(data.bytes); break;
       case 'voice':
@@ -101,27 +108,42 @@ async function start() {
                                depthFor: (x) => m._tv_depth_for(x), chordOf });
   if (voice) feedback.showVoice(voice);
 
+  // What sounds: the pointers' voices, and MIDI notes where their pitches lie on the pad (the
+  // engine ignores pointers on a note's voice).
+  const soundingNow = () => [
+    ...input.sounding().filter(({ voice }) => !midi.holds(voice)),
+    ...midi.notes.map(({ hz, depth }) => ({ at: placeOf(hz, depth), hz, depth })),
+  ];
   // Drawing follows the last known state, once per frame, never waiting for the audio thread.
   let frame = 0;
   const paint = () => {
     frame = 0;
-    const sounding = input.sounding();
-    pad.draw({ markers: sounding.map(({ at }) => ({ at, label: feedback.label(at) })),
+    const sounding = soundingNow();
+    pad.draw({ markers: sounding.map((sound) => ({ at: sound.at, label: feedback.label(sound) })),
                cursor: input.cursor() });
-    feedback.showNotes(sounding.map(({ at }) => at), sounding.length > 0);
+    feedback.showNotes(sounding, sounding.length > 0);
   };
   const changed = () => {
     if (frame === 0) frame = requestAnimationFrame(paint);
   };
   const gesture = () => audio.gesture();
   const send = (event, time, transfer) => audio.send(event, time, transfer);
+  midiOut = new MidiOut({ pitchFor: (y) => m._tv_pitch_for(y) });
   input = new Input({
-    canvas: pad.canvas, pad, send: (event, e) => send(event, e.timeStamp), gesture, changed,
+    canvas: pad.canvas, pad, gesture, changed,
+    send: (event, e) => {
+      send(event, e.timeStamp);
+      midiOut.follow(event);
+    },
+    noteVoices: () => midi.voices,
     // The semitones' rows, ending below the lowest tick at offset 255, the last row inside.
     rows: [...pad.notes.map((n) => n.row), 319],
-    keyOn: () => {
-      $('announce').textContent = feedback.spoken(input.sounding().map(({ at }) => at));
-    },
+    keyOn: () => { $('announce').textContent = feedback.spoken(soundingNow()); },
+  });
+  midi = new Midi({
+    t, send, out: midiOut, notesChanged: changed,
+    say: (text) => showMessage(text, t.midi.caption, t.ok),
+    keyOn: () => { $('announce').textContent = feedback.spoken(soundingNow()); },
   });
   const showScale = () => {
     const flats = m._tv_spelled_with_flats(snap.scale, snap.key) === 1;
@@ -203,6 +225,7 @@ async function start() {
       feedback.showTake({ ...feedback.take, playing: !playing });
     },
     'cmd-snap': (e) => snap.toggle(e),
+    'cmd-midi': () => midi.open(),
   });
   listenToFiles({
     picker: $('picker'), voicePicker: $('voice-picker'), gesture,
@@ -232,6 +255,7 @@ async function start() {
     sent: () => audio.sent.slice(),
     audio: () => audio.context,
     clientToPage: (x, y) => pad.toPage(x, y),
+    noteVoices: () => midi.voices,
   };
   performance.mark('tonvarel-page-ready');
   document.body.dataset.page = 'ready';

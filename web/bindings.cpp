@@ -169,6 +169,14 @@ EMSCRIPTEN_KEEPALIVE float tv_voice_pitch(int voice) {
   return v.gate.load(std::memory_order_relaxed) ? v.targetPitch.load(std::memory_order_relaxed)
                                                 : 0.0f;
 }
+// The vibrato depth voice k is given while its gate is open (a finger's column, a note's mod
+// wheel), for placing its marker; 0 while it is silent or k is out of range.
+EMSCRIPTEN_KEEPALIVE float tv_voice_depth(int voice) {
+  if (voice < 0 || voice >= kVoiceCount) return 0.0f;
+  const Voice& v = engine.voices[voice];
+  return v.gate.load(std::memory_order_relaxed) ? v.vibratoDepth.load(std::memory_order_relaxed)
+                                                : 0.0f;
+}
 
 // The snap setting, from the next position the pad receives: scale -1 is off (the key is then
 // ignored), 0 to 6 the scales in pad::Scale's order (0 is every semitone), key the root's

@@ -3,7 +3,7 @@
 const $ = (id) => document.getElementById(id);
 
 // "Text(K)" with the accelerator underlined, as the window's menus show it.
-function label(element, [text, key, suffix = '']) {
+export function label(element, [text, key, suffix = '']) {
   const u = document.createElement('u');
   u.textContent = key;
   element.replaceChildren(`${text}(`, u, `)${suffix}`);

@@ -5,8 +5,20 @@ import { chordText, noteOf, signed } from './texts.js';
 
 const RATE = 44100;
 const TAKE_SECONDS = 60;
+const PITCH_AT_ONE = 56320;  // Hz: the pad's pitch at row offset y is this over y
+const NO_VIBRATO = 32;  // the middle of the pad's left quarter, where the vibrato is none
+const VIBRATO_COLUMNS = 500;  // the depth grows by 1 over this many columns past offset 64
 
 const $ = (id) => document.getElementById(id);
+
+// Where a voice that no pointer plays is shown on the pad (a MIDI note's): at the row of its pitch
+// on the pad's reciprocal scale (the row of its semitone's guide; the edge past the pad's range),
+// in the column that gives its vibrato.
+export function placeOf(hz, depth) {
+  const row = Math.min(255, Math.max(1, Math.floor(PITCH_AT_ONE / hz)));
+  const column = depth > 0 ? Math.min(255, 64 + Math.round(depth * VIBRATO_COLUMNS)) : NO_VIBRATO;
+  return { x: 64 + column, y: 64 + row };
+}
 
 export class Feedback {
   constructor(t, { pitchFor, depthFor, chordOf }) {
@@ -28,18 +40,17 @@ export class Feedback {
     this.showTake(this.take);
   }
 
-  // What a position plays: note, offset in cents, pitch and vibrato, as text.
-  describe(at) {
-    const hz = this.pitchFor(at.y - 64);
-    const depth = this.depthFor(at.x - 64);
+  // What a sound plays: note, offset in cents, pitch and vibrato, as text. A sound is where it
+  // plays on the pad ({ at }), and for a MIDI note its pitch and depth as the engine has them.
+  describe({ at, hz = this.pitchFor(at.y - 64), depth = this.depthFor(at.x - 64) }) {
     const { midi, name, cents } = noteOf(hz, this.flats);
     const vibrato = depth === 0 ? this.t.none : `±${Math.round(depth * 250)} %`;
     return { hz, midi, name, cents: `${signed(cents)} ¢`, pitch: `${hz.toFixed(1)} Hz`, vibrato };
   }
 
-  // Positions played together, lowest pitch first, and what they make.
-  chord(positions) {
-    const notes = positions.map((at) => this.describe(at)).sort((a, b) => a.hz - b.hz);
+  // Sounds played together, lowest pitch first, and what they make.
+  chord(sounds) {
+    const notes = sounds.map((sound) => this.describe(sound)).sort((a, b) => a.hz - b.hz);
     const named = notes.length > 1 ? chordText(this.t, this.chordOf(notes.map((n) => n.midi)),
                                                this.flats) : null;
     return { notes, named };
@@ -47,11 +58,11 @@ export class Feedback {
 
   // The readout names the notes while keys are on (one note with its cents, pitch and vibrato;
   // several lowest first, with their chord or interval), and keeps the last ones greyed after.
-  showNotes(positions, on) {
-    if (positions.length > 0) this.shown = positions;
+  showNotes(sounds, on) {
+    if (sounds.length > 0) this.shown = sounds;
     if (this.shown.length === 0) return;
     const readout = $('readout');
-    readout.dataset.on = String(on && positions.length > 0);
+    readout.dataset.on = String(on && sounds.length > 0);
     const { notes, named } = this.chord(this.shown);
     readout.dataset.count = notes.length > 1 ? 'many' : 'one';
     if (notes.length === 1) {
@@ -71,8 +82,8 @@ export class Feedback {
 
   // What the live region says as a key goes on: one note as before; several as their chord
   // ("C major: C4 E4 G4") or their count, then the notes.
-  spoken(positions) {
-    const { notes, named } = this.chord(positions);
+  spoken(sounds) {
+    const { notes, named } = this.chord(sounds);
     if (notes.length === 1) {
       const [d] = notes;
       const cents = d.cents.replace('¢', this.t.cents);
@@ -83,8 +94,8 @@ export class Feedback {
   }
 
   // The name a marker carries: its note.
-  label(at) {
-    return this.describe(at).name;
+  label(sound) {
+    return this.describe(sound).name;
   }
 
   showVoice({ name, builtIn, loaded, wave }) {

@@ -1,8 +1,8 @@
 // Input: mouse, touch and keys on the pad become the window's mouse messages (move, ldown, lup,
 // rdown, rup) at client coordinates, the left button's addressed to one of the engine's ten
 // voices. The mouse and the keys play voice 0, as the window's one voice; every finger that lands
-// on the pad takes the lowest voice no one holds, and keeps it until it lifts. A voice sounds while
-// any of its sources holds it, so the mouse and Space never cut each other off.
+// on the pad takes the lowest voice no one holds (nor a MIDI note), and keeps it until it lifts. A
+// voice sounds while any of its sources holds it, so the mouse and Space never cut each other off.
 //
 // A pointer that pressed the pad is captured: its release ends its voice wherever it happens, over
 // a control, outside the page or under a dialog that opened meanwhile (the page's client area is
@@ -21,9 +21,9 @@ function accepted({ x, y }) {
 export class Input {
   // rows: the client rows Up and Down step through, top to bottom; send(event, domEvent): posts
   // one event; changed(): what is held or where changed; keyOn(voice, at): a key went on at an
-  // accepted position.
-  constructor({ canvas, pad, rows, send, gesture, changed, keyOn }) {
-    Object.assign(this, { canvas, pad, rows, send, gesture, changed, keyOn });
+  // accepted position; noteVoices(): the voices MIDI notes hold, bit k for voice k.
+  constructor({ canvas, pad, rows, send, gesture, changed, keyOn, noteVoices = () => 0 }) {
+    Object.assign(this, { canvas, pad, rows, send, gesture, changed, keyOn, noteVoices });
     this.position = null;  // the last client position given, by any means: where keys play from
     // Per voice: who holds it ('mouse', 'key', a finger's pointerId), where it last played
     // inside the pad, and whether its key is on (an accepted press not yet released).
@@ -75,9 +75,11 @@ export class Input {
     if (this.right.delete(source) && this.right.size === 0) this.emit('rup', null, at, e);
   }
 
-  // The lowest voice no one holds, for a finger; null when all ten are held.
+  // The lowest voice no one holds, for a finger; null when all ten are held. A voice a MIDI note
+  // holds ignores pointers until the note ends.
   freeVoice() {
-    const k = this.voices.findIndex((v) => v.holders.size === 0);
+    const notes = this.noteVoices();
+    const k = this.voices.findIndex((v, voice) => v.holders.size === 0 && !((notes >> voice) & 1));
     return k < 0 ? null : k;
   }
 

@@ -121,6 +121,25 @@ export const texts = {
          '一つの音を伸ばしたところだけを切り出してください。',
       other: '録音から音色を作れませんでした。音色はそのままです。',
     },
+    // MIDI in and out: the command, its dialog and what it says when MIDI cannot be had.
+    midi: {
+      command: ['MIDI機器', 'D', '...'],
+      short: 'MIDI',
+      caption: 'MIDI機器',
+      inputs: '入力(鍵盤など)',
+      inputsNote: 'チェックを外した入力は鳴りません。',
+      noInputs: 'MIDI入力が接続されていません。',
+      output: '出力(パッドでシンセを鳴らす)',
+      none: 'なし',
+      modes: { mpe: 'MPE(チャンネル2〜16)', one: '1チャンネル(チャンネル1)' },
+      mode: '出力のモード',
+      problems: {
+        insecure: 'このページは安全な接続(https)で開かれていないので、MIDIを使えません。',
+        unsupported: 'このブラウザはMIDI機器を使えません。',
+        refused: 'MIDIの使用が許可されませんでした。何も変わっていません。',
+        failed: 'MIDIを開けませんでした。何も変わっていません。',
+      },
+    },
     said: {
       notWav: { caption: 'WAVファイルではありません',
                 text: 'このファイルはWAVファイルではないので、音色として読み込めません。' +
@@ -267,6 +286,24 @@ export const texts = {
       6: 'The recording is longer than ten minutes. The voice stays as it was.\n' +
          'Cut out a stretch where one note is held.',
       other: 'No voice could be made of the recording. The voice stays as it was.',
+    },
+    midi: {
+      command: ['MIDI devices', 'D', '...'],
+      short: 'MIDI',
+      caption: 'MIDI devices',
+      inputs: 'Inputs (keyboards and controllers)',
+      inputsNote: 'An input left unticked does not play.',
+      noInputs: 'No MIDI input is connected.',
+      output: 'Output (the pad plays a synth)',
+      none: 'None',
+      modes: { mpe: 'MPE (channels 2 to 16)', one: 'One channel (channel 1)' },
+      mode: 'Output mode',
+      problems: {
+        insecure: 'The page is not open over a secure connection (https), so it cannot use MIDI.',
+        unsupported: 'This browser cannot use MIDI devices.',
+        refused: 'MIDI was not allowed. Nothing has changed.',
+        failed: 'MIDI could not be opened. Nothing has changed.',
+      },
     },
     said: {
       notWav: { caption: 'Not a WAV file',

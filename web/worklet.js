@@ -150,6 +150,10 @@ class TonvarelProcessor extends AudioWorkletProcessor {
   }
 
   apply(event) {
+    if (event.type === 'midi') {
+      this.midi(event.messages);
+      return;
+    }
     const m = this.module;
     const entry = { frame: this.frames, type: event.type };
     const voice = event.voice ?? 0;
@@ -189,6 +193,29 @@ class TonvarelProcessor extends AudioWorkletProcessor {
     if (this.log.length < LOG_LIMIT) this.log.push(entry);
     if (entry.type === 'load') this.postVoice(event.name, event.outcome !== 'unchanged');
     else if (entry.type === 'builtin') this.postVoice(null, false);
+  }
+
+  // Whole MIDI channel messages from the page's inputs, each played and logged as the renderer's
+  // `midi` line at this frame (bytes the module refuses are neither); then the voices notes hold,
+  // with their notes, pitches and depths, for the page's fingers, markers and readout.
+  midi(messages) {
+    const m = this.module;
+    if (!Array.isArray(messages)) return;
+    for (const bytes of messages) {
+      if (!Array.isArray(bytes) || (bytes.length !== 2 && bytes.length !== 3)) continue;
+      if (m._tv_midi(bytes[0], bytes[1], bytes[2] ?? 0, bytes.length) !== 1) continue;
+      if (this.log.length < LOG_LIMIT) {
+        this.log.push({ frame: this.frames, type: 'midi', bytes: bytes.slice() });
+      }
+    }
+    const voices = m._tv_note_voices();
+    const notes = [];
+    for (let k = 0; k < VOICES; k++) {
+      if (((voices >> k) & 1) === 0) continue;
+      notes.push({ voice: k, note: m._tv_voice_note(k), hz: m._tv_voice_pitch(k),
+                   depth: m._tv_voice_depth(k) });
+    }
+    this.port.postMessage({ type: 'notes', voices, notes });
   }
 
   save() {

@@ -13,7 +13,8 @@
 // once, in one step), click(find, ...args) (find returns the element, in the
 // page), loadFile(file, openChooser), screenshot(file), nextDownload() → { name, bytes },
 // problems() → console errors and warnings, page errors, failed requests, content security policy
-// violations; close().
+// violations; close(). Chromium's and Firefox's pages also offer preload(fn, ...args): fn runs
+// before the page's own scripts at every load from then on (a test's stand-in for a device).
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
@@ -231,6 +232,10 @@ class PuppeteerPage extends Page {
   async goto(url) {
     this.seen.length = 0;
     await this.page.goto(url);
+  }
+
+  async preload(fn, ...args) {
+    await this.page.evaluateOnNewDocument(fn, ...args);
   }
 
   // Chromium's own verdict on whether the page can be installed as an app: [] when it can.

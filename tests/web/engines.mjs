@@ -14,6 +14,8 @@ import { parseArgs } from 'node:util';
 import { launchers, serve, sleep, stopAll } from './drivers.mjs';
 import { barProblems, checkProblems, compareWithRenderer, mono44100s16, pagePoints, readPng,
          writeWav } from './lib.mjs';
+import { MIDI_STAND_IN } from './midi_standin.mjs';
+import { texts } from '../../web/texts.js';
 
 const { values: args } = parseArgs({
   options: { web: { type: 'string' }, render: { type: 'string' }, out: { type: 'string' },
@@ -377,10 +379,230 @@ async function releasesAnywhere({ browser, origin, dir, engine }, check) {
   return {};
 }
 
+// ---- MIDI through a stand-in for Web MIDI (midi_standin.mjs); WebKit has no Web MIDI ----
+
+const NO_WEB_MIDI = 'WebKit has no Web MIDI';
+const hex = (bytes) => bytes.map((b) => b.toString(16).padStart(2, '0')).join(' ');
+const midiIn = (page, bytes, input = 0) => page.evaluate((b, i) => window.__midi.play(b, i),
+                                                         bytes, input);
+
+// The MIDI command: access asked for, then its dialog.
+async function openMidi(page) {
+  await command(page, 'cmd-midi');
+  await page.waitFor(() => document.getElementById('midi').open);
+}
+
+// A phrase from a keyboard: a chord in one packet with clock bytes among it, a bend, the mod
+// wheel, notes held by the pedal (their note-offs by running status, a stray data byte after
+// them); ten notes on every voice, one let go, where a finger then lands; a second keyboard
+// plugged in and switched off while it holds a note; the first unplugged while its pedal holds a
+// note. The sound is the renderer's replay of the log, which holds exactly the channel messages
+// that should have played.
+async function midiPhrase({ browser, origin, dir, engine }, check) {
+  if (engine === 'webkit') return { skip: NO_WEB_MIDI };
+  const page = await browser.newPage();
+  await page.preload(MIDI_STAND_IN, { answer: 'grant', inputs: ['Keys'] });
+  await open(page, `${origin}/?lang=en&tap=20`);
+  check(await page.evaluate(() => window.__midi.asked) === 0, 'MIDI access was asked at load');
+  await openMidi(page);
+  await page.click(() => document.getElementById('midi-ok'));
+  await soundRuns(page);
+  const [finger] = await pagePoints(page, [[150, 200]]);
+  // Bytes from the keyboard, pauses in ms, the voices notes should hold, and what else happens.
+  const steps = [
+    [0x90, 60, 100, 0xf8, 0x90, 64, 100, 0xfe, 0x90, 67, 100], 'chord',
+    [0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7], [0xe0, 0x00, 0x50], 150, [0xe0, 0x00, 0x40],
+    [0xb0, 1, 90], 150, [0xb0, 64, 127], [0x80, 60, 0, 64, 0, 67, 0, 0x3c], 200, [0xb0, 64, 0],
+    100, [0x91, ...Array.from({ length: 10 }, (_, i) => [48 + i, 100]).flat()], { voices: 0x3ff },
+    [0x81, 52, 0], { voices: 0x3ff & ~(1 << 5) }, 'finger', 150, [0xb1, 123, 0],
+  ];
+  for (const step of steps) {
+    if (Array.isArray(step)) {
+      await midiIn(page, step);
+    } else if (step.voices !== undefined) {
+      await page.waitFor((v) => window.tonvarel.noteVoices() === v, step.voices);
+    } else if (step === 'chord') {
+      await page.waitFor(() => document.getElementById('notes').textContent === 'C4 E4 G4');
+      const said = await page.evaluate(() => document.getElementById('chord').textContent);
+      check(said === 'C major', `the readout names the keyboard's chord ${JSON.stringify(said)}`);
+      await page.screenshot(path.join(dir, 'midi-chord.png'));
+    } else if (step === 'finger') {
+      await page.touch('start', finger);
+      await sleep(150);
+      await page.touch('end', finger);
+    } else {
+      await sleep(step);
+    }
+  }
+  await page.evaluate(() => window.__midi.plug('inputs', 'Pads'));
+  await midiIn(page, [0x99, 70, 90], 1);
+  await sleep(150);
+  await openMidi(page);
+  await page.click(() => [...document.querySelectorAll('#midi-inputs label')]
+    .find((l) => l.textContent === 'Pads').querySelector('input'));
+  await page.click(() => document.getElementById('midi-ok'));
+  await midiIn(page, [0x99, 72, 90], 1);
+  await midiIn(page, [0xb0, 64, 127, 0x90, 62, 100]);
+  await sleep(150);
+  await page.evaluate(() => window.__midi.unplug('inputs', 0));
+  await sleep(200);
+  const result = await compareWithRenderer(check, page, render, dir);
+  await checkProblems(check, page, 'the MIDI phrase');
+  await page.close();
+  if (!result) return {};
+  const played = result.log.log.filter((e) => e.type === 'midi').map((e) => hex(e.bytes));
+  const expected = [
+    '90 3c 64', '90 40 64', '90 43 64', 'e0 00 50', 'e0 00 40', 'b0 01 5a', 'b0 40 7f',
+    '80 3c 00', '80 40 00', '80 43 00', 'b0 40 00',
+    ...Array.from({ length: 10 }, (_, i) => `91 ${(48 + i).toString(16)} 64`), '81 34 00',
+    'b1 7b 00', '99 46 5a', '89 46 00', 'b0 40 7f', '90 3e 64', 'b0 40 00', '80 3e 00',
+  ];
+  check(played.join(', ') === expected.join(', '), `the log played ${played.join(', ')}`);
+  const fingers = result.log.log.filter((e) => e.type === 'ldown').map((e) => e.voice);
+  check(JSON.stringify(fingers) === '[5]', `the finger took voice ${fingers}, not 5`);
+  const last = result.tap.left.subarray(result.tap.left.length - 4410);
+  check(last.every((v) => v === 0), 'a note still sounds after its keyboard went');
+  return {};
+}
+
+// What a synth hears from `sent`, as pitches: after each note-on and each bend of a channel that
+// sounds a note (from message `from` on), that note bent by the channel's range (set by registered
+// parameter 0). Also whether every note-on followed a bend of its channel, and the notes left
+// sounding.
+function synthHears(sent, from) {
+  const channels = Array.from({ length: 16 }, () => ({
+    range: 2, bend: 8192, note: null, bent: false, parameter: [127, 127] }));
+  const pitches = [];
+  let bentFirst = true;
+  const pitch = (c) => 440 * 2 ** ((c.note - 69 + (c.bend - 8192) / 8192 * c.range) / 12);
+  for (const [i, [status, a, b]] of sent.entries()) {
+    const c = channels[status & 15];
+    const kind = status >> 4;
+    if (kind === 0xb && (a === 101 || a === 100)) c.parameter[a === 101 ? 0 : 1] = b;
+    if (kind === 0xb && a === 6 && c.parameter.join() === '0,0') c.range = b;
+    if (kind === 0xe) {
+      c.bend = a + 128 * b;
+      c.bent = true;
+    }
+    if (kind === 0x9) {
+      bentFirst &&= c.bent;
+      c.note = a;
+    }
+    if (kind === 0x8 && c.note === a) {
+      c.note = null;
+      c.bent = false;
+    }
+    if ((kind === 0x9 || kind === 0xe) && c.note !== null && i >= from) pitches.push(pitch(c));
+  }
+  return { pitches, bentFirst, sounding: channels.filter((c) => c.note !== null).length };
+}
+
+const cents = (a, b) => Math.abs(1200 * Math.log2(a / b));
+
+// A glide on the pad, from near its foot to near its top (about 64 semitones, past MPE's bend
+// range of 48) and across, played on an output in each mode: the setup messages, then pitches that
+// follow the pad's within a cent, each note started by its bend, the column as CC 74, and nothing
+// left sounding. The pad's pitch at row offset y is 7,040 / (y / 8) Hz with snap off.
+async function midiOutGlide({ browser, origin, engine }, check) {
+  if (engine === 'webkit') return { skip: NO_WEB_MIDI };
+  const page = await browser.newPage();
+  await page.preload(MIDI_STAND_IN, { answer: 'grant', outputs: ['Synth'] });
+  await open(page, `${origin}/?lang=en`);
+  const rows = [300, 260, 220, 180, 140, 110, 90, 78, 70];
+  const points = await pagePoints(page, rows.map((y, i) => [90 + 20 * i, y]));
+  const expected = rows.map((y) => 7040 / ((y - 64) / 8));
+  const setups = {
+    mpe: ['b0 65 00', 'b0 64 06', 'b0 06 0f', 'b0 65 7f', 'b0 64 7f',
+          ...Array.from({ length: 15 }, (_, i) => [101, 100, 6, 38, 101, 100].map(
+              (cc, k) => `${hex([0xb1 + i, cc, [0, 0, 48, 0, 127, 127][k]])}`)).flat()],
+    one: ['b0 65 00', 'b0 64 00', 'b0 06 02', 'b0 26 00', 'b0 65 7f', 'b0 64 7f'],
+  };
+  for (const mode of ['mpe', 'one']) {
+    await openMidi(page);
+    await page.evaluate((m) => {
+      for (const [id, value] of [['midi-output', 'Synth'], ['midi-mode', m]]) {
+        const select = document.getElementById(id);
+        select.value = value;
+        select.dispatchEvent(new Event('change'));
+      }
+    }, mode);
+    await page.click(() => document.getElementById('midi-ok'));
+    const from = await page.evaluate(() => window.__midi.sent.length);
+    await page.mouse('down', points[0]);
+    for (const p of points.slice(1)) {
+      await sleep(40);
+      await page.mouse('move', p);
+    }
+    await sleep(40);
+    await page.mouse('up', points.at(-1));
+    const sent = await page.waitFor((n) => window.__midi.sent.length > n &&
+                                           window.__midi.sent.map((m) => m.data), from);
+    // Choosing MPE sends its setup; choosing the other mode ends nothing and sends its own.
+    const setup = sent.slice(0, from).map(hex).slice(-setups[mode].length);
+    check(setup.join() === setups[mode].join(),
+          `${mode}: the setup sent is ${setup.join(', ')}`);
+    const played = sent.slice(from);
+    const heard = synthHears(sent, from);
+    const pitches = heard.pitches;
+    const distinct = pitches.filter((p, i) => i === 0 || cents(p, pitches[i - 1]) > 0.01);
+    check(distinct.length === expected.length &&
+          distinct.every((p, i) => cents(p, expected[i]) <= 1),
+          `${mode}: the synth plays ${distinct.map((p) => p.toFixed(2))} Hz, the pad ` +
+          `${expected.map((p) => p.toFixed(2))} Hz`);
+    check(heard.bentFirst, `${mode}: a note started before its bend`);
+    check(heard.sounding === 0, `${mode}: ${heard.sounding} notes still sound on the synth`);
+    const ons = played.filter(([s]) => s >> 4 === 9);
+    check(ons.length >= 2, `${mode}: the glide past the bend range started ${ons.length} notes`);
+    // MPE plays on member channels (2 to 16), the other mode on channel 1.
+    const astray = played.filter(([s]) => (mode === 'one') !== ((s & 15) === 0));
+    check(astray.length === 0, `${mode}: messages on the wrong channels: ${astray.map(hex)}`);
+    // Columns 90 and 250 of the pad's 65 to 319.
+    const timbre = played.filter(([s, cc]) => s >> 4 === 0xb && cc === 74).map((m) => m[2]);
+    check(timbre[0] === 13 && timbre.at(-1) === 93,
+          `${mode}: CC 74 went ${timbre}, not from 13 to 93`);
+  }
+  // The next visit remembers the output and its mode, and sets it up once MIDI is opened.
+  await open(page, `${origin}/?lang=en`);
+  await openMidi(page);
+  const again = await page.evaluate(() => [document.getElementById('midi-output').value,
+                                           document.getElementById('midi-mode').value,
+                                           window.__midi.sent.map((m) => m.data)]);
+  check(again[0] === 'Synth' && again[1] === 'one' &&
+        again[2].map(hex).join() === setups.one.join(),
+        `the next visit has ${again[0]} in mode ${again[1]} and sent ${again[2].map(hex)}`);
+  await checkProblems(check, page, 'the MIDI output');
+  await page.close();
+  return {};
+}
+
+// MIDI that cannot be had: access refused, and a browser without Web MIDI. Each is said, and the
+// dialog does not open.
+async function midiUnavailable({ browser, origin, engine }, check) {
+  if (engine === 'webkit') return { skip: NO_WEB_MIDI };
+  for (const [answer, problem] of [['refuse', 'refused'], ['absent', 'unsupported']]) {
+    const page = await browser.newPage();
+    await page.preload(MIDI_STAND_IN, { answer });
+    await open(page, `${origin}/?lang=en`);
+    await command(page, 'cmd-midi');
+    const said = await page.waitFor(() => document.querySelector('dialog.message[open] .text')
+                                               ?.textContent);
+    check(said === texts.en.midi.problems[problem], `${answer}: the page says ${said}`);
+    check(!await page.evaluate(() => document.getElementById('midi').open),
+          `${answer}: the MIDI dialog opened`);
+    await page.click(() => document.querySelector('dialog.message[open] .ok'));
+    await checkProblems(check, page, `MIDI ${answer}`);
+    await page.close();
+  }
+  return {};
+}
+
 const scenarios = [
   ['first visit', firstVisit],
   ['mouse, touch and keys, load, save', playLoadSave],
   ['a chord of three fingers', chordOfThreeFingers],
+  ['MIDI in: a phrase from keyboards', midiPhrase],
+  ['MIDI out: a glide as MPE and on one channel', midiOutGlide],
+  ['MIDI refused or missing', midiUnavailable],
   ['releases anywhere end the note', releasesAnywhere],
   ['resume after suspension', resumeAfterSuspension],
   ['offline', offline],

@@ -166,6 +166,9 @@ export function logScript(log, { files = {}, saves = [] } = {}) {
         lines.push(e.scale < 0 ? 'snap off' : `snap ${SCALES[e.scale]} ${KEYS[e.key]}`);
         break;
       case 'builtin': lines.push('default'); break;
+      case 'midi':
+        lines.push(`midi ${e.bytes.map((b) => b.toString(16).padStart(2, '0')).join(' ')}`);
+        break;
       case 'play': case 'stop':
         throw new Error('a played take is mixed into the output: the log cannot be replayed');
       default: lines.push(`${e.type} ${e.x} ${e.y}`);

@@ -64,6 +64,8 @@ down(9, at(30, 30));
 assert.equal(m._tv_voice_pitch(9), 440);
 midi(0xe0, 0x7f, 0x7f);                      // bent up the whole range, 2 semitones
 assert.equal(m._tv_voice_pitch(9), A4_PLUS_200_CENTS);
+midi(0xb0, 1, 100);                          // the mod wheel: 100 x 3 / 1000 as a float
+assert.equal(m._tv_voice_depth(9), Math.fround(0.3));
 render(700);
 for (let k = 1; k <= 8; k++) down(k, at(20 * k, 40 + 20 * k));
 midi(0x91, 60, 64);                          // every voice held: dropped
@@ -95,8 +97,25 @@ assert.equal(m._tv_voice_move(-1, 100, 100), 0);
 assert.equal(m._tv_voice_left_up(10), 0);
 assert.equal(m._tv_voice_note(10), -1);
 assert.equal(m._tv_voice_pitch(-1), 0);
+assert.equal(m._tv_voice_depth(10), 0);
 assert.equal(notes(), 0);
 render(128);
+
+// The page's split of a Web MIDI packet into the whole channel messages it posts to the worklet.
+const { channelMessages } = await import('../../web/midi.js');
+for (const [packet, messages, what] of [
+  [[0x90, 60, 100], [[0x90, 60, 100]], 'one message'],
+  [[0xf8, 0x90, 0xfe, 60, 100, 0xf8], [[0x90, 60, 100]], 'real-time bytes around and inside it'],
+  [[0x90, 60, 100, 64, 100, 67], [[0x90, 60, 100], [0x90, 64, 100]],
+   'running status, and a piece that is no whole message'],
+  [[0xc0, 5, 6, 0xd0, 7], [[0xc0, 5], [0xc0, 6], [0xd0, 7]], 'messages of two bytes'],
+  [[0xf0, 0x7e, 0x7f, 0x09, 0x01, 0xf7, 0xb0, 64, 127], [[0xb0, 64, 127]], 'system exclusive'],
+  [[0xf2, 0x10, 0x20, 0xe0, 0, 0x40, 0xf6, 60, 100], [[0xe0, 0, 0x40]], 'system common'],
+  [[60, 100, 0x80], [], 'data bytes with no status, a status with no data'],
+  [[0x90, 60, 0xb0, 64, 0], [[0xb0, 64, 0]], 'a message cut short by another'],
+]) {
+  assert.deepEqual(channelMessages(new Uint8Array(packet)), messages, what);
+}
 
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'tonvarel-module-midi-'));
 try {

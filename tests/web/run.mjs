@@ -11,6 +11,7 @@ import { performance } from 'node:perf_hooks';
 import { parseArgs } from 'node:util';
 
 import { launchChromiumProfile, puppeteerPage, serve } from './drivers.mjs';
+import { MIDI_STAND_IN } from './midi_standin.mjs';
 import { explain } from '../../web/texts.js';
 import { barProblems, checkProblems, compareWithRenderer, dialogProblems, padDrawing, readPng,
          stereo22050u8, sungNote, tapped, writeWav } from './lib.mjs';
@@ -383,7 +384,7 @@ async function aboutBox(browser, origin) {
   await page.keyboard.press('ArrowRight');
   const help = await focused();
   await page.keyboard.press('Enter');
-  check(last === 'cmd-builtin' && help === 'cmd-about' && await open(),
+  check(last === 'cmd-midi' && help === 'cmd-about' && await open(),
         `arrows in the menus went to ${last}, then ${help}`);
   await page.keyboard.press('Escape');
   check(await page.$eval('#menu-file', (e) => e.textContent) === 'ファイル(F)',
@@ -397,7 +398,8 @@ async function aboutBox(browser, origin) {
   check(JSON.stringify(menu) === JSON.stringify(['File(F)', 'Read a wav file(R)',
                                                  'Write to a wav file(W)', 'Record a voice(V)',
                                                  'Make a voice from a recording(M)',
-                                                 'Back to the built-in tone(B)', 'Help(H)',
+                                                 'Back to the built-in tone(B)',
+                                                 'MIDI devices(D)...', 'Help(H)',
                                                  'Version information(A)...']),
         `English menus: ${menu}`);
   // A message in English: the rate warning, from a file dropped before any sound.
@@ -819,8 +821,14 @@ async function layoutAtEverySize(browser, origin) {
     origin, setting: 'granted', permission: { name: 'microphone' } });
   for (const lang of ['en', 'ja']) {
     const [w0, h0] = SIZES[0];
+    // MIDI devices with long names, as the MIDI dialog lists them.
+    const devices = (page) => page.evaluateOnNewDocument(MIDI_STAND_IN, {
+      answer: 'grant',
+      inputs: ['Digital Piano', 'USB MIDI Interface Port 1 (Keyboard Controller)', 'Drum Pads',
+               'Wind Controller', 'Expression Pedal Box'],
+      outputs: ['Synth Module', 'USB MIDI Interface Port 2 (Sound Module)'] });
     const { page, driver, cdp } = await openPage(browser, origin, `?lang=${lang}`,
-                                                 { width: w0, height: h0 });
+                                                 { width: w0, height: h0 }, devices);
     check(await page.$eval('#looper', (g) => g.hidden && !g.checkVisibility()),
           'the looper\'s controls are shown before there is a looper');
     await page.evaluate(() => { document.getElementById('looper').hidden = false; });
@@ -875,8 +883,9 @@ async function looperKeys(page) {
   check(JSON.stringify(pressed) === '["cmd-loop"]', `the looper's keys pressed ${pressed}`);
 }
 
-// A message box (the warning a file at another rate brings), the About box and the recording
-// dialog, each closed as a person closes it, with a picture of each (`pictures`-NAME.png).
+// A message box (the warning a file at another rate brings), the About box, the recording dialog
+// and the MIDI dialog, each closed as a person closes it, with a picture of each
+// (`pictures`-NAME.png).
 async function dialogsFit(page, cdp, file, at, pictures) {
   const { width, height } = page.viewport();
   for (const type of ['dragEnter', 'dragOver', 'drop']) {
@@ -908,6 +917,14 @@ async function dialogsFit(page, cdp, file, at, pictures) {
   await page.keyboard.press('Escape');
   await page.waitForFunction(() => !document.getElementById('mic').open);
   await sleep(100);  // the microphone is let go after the dialog closes
+
+  await command(page, '#cmd-midi');
+  await page.waitForSelector('#midi[open]');
+  wrong = await dialogProblems(page, '#midi');
+  check(wrong.length === 0, `${at}: ${wrong.join('; ')}`);
+  await page.screenshot({ path: `${pictures}-midi.png` });
+  await page.keyboard.press('Escape');
+  await page.waitForFunction(() => !document.getElementById('midi').open);
 }
 
 // ---- 14: a voice made from recordings in files: Ogg Vorbis by the command and by a drop, a
