@@ -88,6 +88,7 @@ export const texts = {
       1: '録音が短すぎます。音色はそのままです。',
       2: '何も聞こえませんでした。音色はそのままです。',
       3: '安定した音程が見つかりませんでした。一つの音を伸ばして歌ってください。音色はそのままです。',
+      7: 'メモリが足りないため、録音から音色を作れませんでした。音色はそのままです。',
       other: '録音から音色を作れませんでした。音色はそのままです。',
     },
     wrapped: '満杯・先頭から上書き中',
@@ -236,6 +237,8 @@ export const texts = {
       2: 'Nothing was heard. The voice stays as it was.',
       3: 'No steady pitch was found: sing or whistle one note and hold it. The voice stays as ' +
          'it was.',
+      7: 'There was not enough memory to make a voice of the recording. The voice stays as it ' +
+         'was.',
       other: 'No voice could be made of the recording. The voice stays as it was.',
     },
     wrapped: 'full, writing over its start',
