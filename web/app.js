@@ -8,6 +8,7 @@ import { Feedback, placeOf } from './feedback.js';
 import { download, listenToFiles } from './files.js';
 import { Input } from './input.js';
 import { Loader, progressLine } from './loader.js';
+import { Looper } from './looper.js';
 import { Microphone } from './microphone.js';
 import { Midi } from './midi.js';
 import { MidiOut } from './mpe.js';
@@ -41,7 +42,8 @@ async function start() {
   let midiOut = null;
   let snap = null;
   let waveLength = 0;  // the take length whose drawing is shown
-  let playCommands = 0;  // plays and stops sent
+  let looper = null;
+  let engine = null;  // the worklet's word at its start, which may come before the looper
   let voice = null;  // the worklet's last word on the voice, which may come before the panel
   let recorded = null;  // { name, bytes }: the last voice made from the microphone or a file
   // Save voice is offered while the voice is the one made from the microphone.
@@ -69,18 +71,23 @@ async function start() {
       feedback?.showVoice({ builtIn: true, wave: new Float32Array(0) });
       offerVoice({ builtIn: true });
       if (snap?.on) audio.send(snap.event(), performance.now());
+      looper?.restarted();
     }
   };
-  // A message box of the module, as the page says it.
-  const say = (text, caption, format) => {
-    const box = explain(lang, text, caption, format);
+  // A message box of the module, as the page says it; `saving` tells a loop's save from a take's.
+  const say = (text, caption, format, saving) => {
+    const box = explain(lang, text, caption, format, saving);
     showMessage(box.text, box.caption, t.ok);
   };
   const fromWorklet = (data) => {
     switch (data.type) {
       case 'notes': midi?.heard(data); break;
-      case 'message': say(data.text, data.caption); break;
-      case 'saved': download(data.bytes); break;
+      case 'message': say(data.text, data.caption, null, data.what); break;
+      case 'saved': download(data.bytes, data.what); break;
+      case 'ready':
+        engine = data;
+        looper?.offer(data.looper);
+        break;
       case 'voice':
         voice = data;
         feedback?.showVoice(data);
@@ -219,10 +226,8 @@ async function start() {
     'cmd-builtin': (e) => send({ type: 'builtin' }, e.timeStamp),
     'cmd-about': () => showAbout(),
     'cmd-play': (e) => {
-      const playing = feedback.take.playing;
-      playCommands++;
-      send({ type: playing ? 'stop' : 'play' }, e.timeStamp);
-      feedback.showTake({ ...feedback.take, playing: !playing });
+      send({ type: feedback.take.playing ? 'stop' : 'play' }, e.timeStamp);
+      poll();  // the button shows what the engine then does
     },
     'cmd-snap': (e) => snap.toggle(e),
     'cmd-midi': () => midi.open(),
@@ -232,21 +237,27 @@ async function start() {
     loadTable: (file, time) => loader.file(file, time), makeVoice: voiceFromFile,
   });
 
-  // The take's state, asked of the worklet ten times a second; its drawing once it closed. An
-  // answer to a question asked before the last play or stop is not shown: it would undo it.
-  setInterval(async () => {
+  // The take's and the loop's state, asked of the worklet ten times a second, and at once after a
+  // control; the take's drawing once it closed.
+  async function poll() {
     if (!audio.ready || document.hidden) return;
-    const asked = playCommands;
     const status = await audio.ask('status');
-    if (status === null || asked !== playCommands) return;
+    if (status === null) return;
     feedback.showTake(status);
+    looper.show(status.loop);
     $('cmd-save').disabled = status.length === 0;  // nothing to save: shown and announced so
     if (!status.recording && status.length !== waveLength) {
       waveLength = status.length;
       const reply = await audio.ask('take-wave', { columns: 256 });
       if (reply) feedback.showTakeWave(reply);
     }
-  }, 100);
+  }
+  looper = new Looper({
+    t, send, ask: (type, extra) => audio.ask(type, extra), refresh: poll,
+    say: (caption, text) => showMessage(text, caption, t.ok), scale: () => feedback.scale,
+  });
+  if (engine) looper.offer(engine.looper);
+  setInterval(poll, 100);
 
   window.tonvarel = {
     lang,

@@ -105,7 +105,8 @@ export class Feedback {
     drawWave($('voice-wave'), wave);
   }
 
-  // The take as the worklet reported it.
+  // The take as the worklet reported it: recording, length, wrapped, and whether its playback
+  // plays (playing) and can (playback).
   showTake(status) {
     this.take = status;
     const seconds = status.length / RATE;
@@ -119,7 +120,8 @@ export class Feedback {
     take.title = `${this.t.take}: ${text} / ${TAKE_SECONDS} ${this.t.seconds}` +
                  (status.wrapped ? ` (${this.t.wrapped})` : '');
     const play = $('cmd-play');
-    play.disabled = status.length === 0 && !status.playing;
+    // Playing follows the engine; with no room for the playback's copy there is none.
+    play.disabled = status.playback === false || (status.length === 0 && !status.playing);
     if (play.classList.contains('playing') !== status.playing) {
       play.classList.toggle('playing', status.playing);
       this.labelPlay(status.playing);

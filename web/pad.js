@@ -218,8 +218,9 @@ export class PadView {
 // What the panels need, beside the pad or below it, to show at least the readout.
 const PANELS = { beside: 300, below: 150 };
 // The share of its side the pad may give up for them: on a small desktop window what is played
-// stays in sight; on a smaller, nearly square screen the pad keeps the space.
-const PAD_YIELD = 0.7;
+// stays in sight (at 640 x 560, under the icon bar's two rows, the pad keeps 68 %); on a smaller,
+// nearly square screen the pad keeps the space.
+const PAD_YIELD = 0.65;
 
 // Lays the stage out under the bar, whose rows vary with the width: the view as large as the
 // space under it allows, the panels below it when the width limits the pad and beside it
@@ -269,7 +270,10 @@ export function fitPanels(panels) {
   const end = panels.getBoundingClientRect().bottom -
               parseFloat(getComputedStyle(panels).paddingBottom);
   const bottom = (section) => section.getBoundingClientRect().top + section.scrollHeight;
+  // The readout stays even when the notice above it pushes it against the end.
   const first = sections.findIndex((section) => bottom(section) > end + 0.5);
-  if (first > 0) for (const section of sections.slice(first)) section.classList.add('cut');
+  if (first >= 0) {
+    for (const section of sections.slice(Math.max(1, first))) section.classList.add('cut');
+  }
   return wasCut.some((section) => !section.classList.contains('cut'));
 }

@@ -45,6 +45,16 @@ export const texts = {
       undo: ['取り消し', '取消'],
       clear: ['消去', '消去'],
       save: ['ループを保存', '保存'],
+      // The loop's state, named in its title.
+      states: { empty: '空', recording: '録音中', playing: '再生中', overdub: '重ね録り中',
+                stopped: '停止中' },
+      confirm: { caption: 'ループを消去', clear: '消去する', cancel: 'やめる',
+                 text: 'ループを消去しますか？録音した音はすべて消え、元に戻せません。' },
+      lost: { caption: 'ループが消えました',
+              text: '音声エンジンが起動し直したため、ループは失われました。もう一度録音してください。' },
+      unavailable: { caption: 'ループは使えません',
+                     text: 'メモリが足りないため、このページではループを使えません。' +
+                           'ほかの機能はそのまま使えます。' },
     },
     scale: '音階',
     key: 'キー',
@@ -88,6 +98,7 @@ export const texts = {
       1: '録音が短すぎます。音色はそのままです。',
       2: '何も聞こえませんでした。音色はそのままです。',
       3: '安定した音程が見つかりませんでした。一つの音を伸ばして歌ってください。音色はそのままです。',
+      7: 'メモリが足りないため、録音から音色を作れませんでした。音色はそのままです。',
       other: '録音から音色を作れませんでした。音色はそのままです。',
     },
     wrapped: '満杯・先頭から上書き中',
@@ -183,6 +194,11 @@ export const texts = {
       notSaved: { caption: '保存できませんでした',
                   text: '録音を保存できませんでした。録音は残っているので、もう一度保存して' +
                         'ください。' },
+      loopSaved: { caption: '保存しました',
+                   text: 'ループをWAVファイルとしてダウンロードフォルダに保存しました。' },
+      loopNotSaved: { caption: '保存できませんでした',
+                      text: 'ループを保存できませんでした。ループは残っているので、もう一度保存' +
+                            'してください。' },
       outOfMemory: { caption: 'メモリ不足',
                      text: 'ファイルが大きすぎてメモリに入りません。' +
                            '内蔵の440Hzの矩形波に戻します。\n短いファイルを選んでください。' },
@@ -211,6 +227,17 @@ export const texts = {
       undo: ['Undo', 'Undo'],
       clear: ['Clear', 'Clear'],
       save: ['Save loop', 'Save'],
+      states: { empty: 'empty', recording: 'recording', playing: 'playing',
+                overdub: 'overdubbing', stopped: 'stopped' },
+      confirm: { caption: 'Clear the loop', clear: 'Clear', cancel: 'Keep it',
+                 text: 'Clear the loop? Everything recorded in it goes and cannot be brought ' +
+                       'back.' },
+      lost: { caption: 'The loop was lost',
+              text: 'The audio engine started again, and the loop it held was lost. Record a ' +
+                    'new one.' },
+      unavailable: { caption: 'No looper',
+                     text: 'There is not enough memory for the looper, so this page offers ' +
+                           'none. Everything else works as before.' },
     },
     scale: 'Scale',
     key: 'Key',
@@ -255,6 +282,8 @@ export const texts = {
       2: 'Nothing was heard. The voice stays as it was.',
       3: 'No steady pitch was found: sing or whistle one note and hold it. The voice stays as ' +
          'it was.',
+      7: 'There was not enough memory to make a voice of the recording. The voice stays as it ' +
+         'was.',
       other: 'No voice could be made of the recording. The voice stays as it was.',
     },
     wrapped: 'full, writing over its start',
@@ -346,6 +375,11 @@ export const texts = {
                text: 'The take is saved as a WAV file in your downloads.' },
       notSaved: { caption: 'Not saved',
                   text: 'The take could not be saved. It is still here: try saving it again.' },
+      loopSaved: { caption: 'Saved',
+                   text: 'The loop is saved as a WAV file in your downloads.' },
+      loopNotSaved: { caption: 'Not saved',
+                      text: 'The loop could not be saved. It is still here: try saving it ' +
+                            'again.' },
       outOfMemory: { caption: 'Out of memory',
                      text: 'The file is too large for memory. The built-in 440 Hz square plays ' +
                            'instead.\nChoose a shorter file.' },
@@ -362,8 +396,9 @@ export function pickLanguage(search, languages) {
 
 // A message box of the module (`caption` null for the platform's default) as the page says it:
 // { caption, text }. `format` is what the file's format chunk gave ({ bits, channels, float }),
-// for the words on a refused file. A text the page does not know is shown as it came.
-export function explain(lang, text, caption, format = null) {
+// for the words on a refused file; `saving` what a save wrote, 'take' or 'loop'. A text the page
+// does not know is shown as it came.
+export function explain(lang, text, caption, format = null, saving = 'take') {
   const said = texts[lang].said;
   const rate = rateWarning.exec(text);
   if (rate) return said.rate(Number(rate[1]));
@@ -374,8 +409,8 @@ export function explain(lang, text, caption, format = null) {
     case module.notMonoOrStereo: return said.channels(format?.channels ?? 0);
     case module.cannotConvert:
       return format?.bits ? said.sampleSize(format.bits, format.float) : said.damaged;
-    case module.saved: return said.saved;
-    case module.death: return said.notSaved;
+    case module.saved: return saving === 'loop' ? said.loopSaved : said.saved;
+    case module.death: return saving === 'loop' ? said.loopNotSaved : said.notSaved;
     case module.outOfMemory: return said.outOfMemory;
     default: return { caption: caption ?? texts[lang].defaultCaption, text };
   }

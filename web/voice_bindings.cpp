@@ -15,7 +15,7 @@
 //        4  a sample rate outside 8,000 .. 192,000 Hz
 //        5  a sample that is not a finite number
 //        6  longer than ten minutes
-//        7  out of memory
+//        7  out of memory: nothing was made, and the module goes on as it was
 //        8  n is more than the room tv_voice_input gave (or none was asked for)
 //   3. After 0: `tv_voice_wav_bytes()` and `tv_voice_wav_length()` are the WAV file image
 //      (44,100 Hz, 16-bit, mono), `tv_voice_fundamental()` the pitch found in Hz and
@@ -27,6 +27,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "voiceloop/voice_loop.h"
@@ -64,11 +65,18 @@ EMSCRIPTEN_KEEPALIVE int tv_voice_make(uint32_t samples, uint32_t sampleRate) {
   fundamental = 0;
   periods = 0;
   if (input == nullptr || samples > inputLength) return kNoSuchInput;
-  const VoiceLoop loop = makeVoiceLoop(std::span<const float>(input, samples), sampleRate);
-  if (loop.status != VoiceStatus::kMade) return static_cast<int>(loop.status);
-  wavImage = voiceWavImage(loop.table);
-  fundamental = static_cast<float>(loop.fundamental);
-  periods = loop.periods;
+  // Memory that runs out anywhere in the making is said as a status, never an abort of the
+  // module: the page says so and the voice stays as it was.
+  try {
+    const VoiceLoop loop = makeVoiceLoop(std::span<const float>(input, samples), sampleRate);
+    if (loop.status != VoiceStatus::kMade) return static_cast<int>(loop.status);
+    wavImage = voiceWavImage(loop.table);
+    fundamental = static_cast<float>(loop.fundamental);
+    periods = loop.periods;
+  } catch (const std::bad_alloc&) {
+    wavImage = {};
+    return static_cast<int>(VoiceStatus::kOutOfMemory);
+  }
   return static_cast<int>(VoiceStatus::kMade);
 }
 

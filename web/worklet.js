@@ -10,16 +10,21 @@
 // That is a `tonvarel-render` script line placed between two `frames` lines: each applied
 // event is logged with the number of frames rendered before it, so the page can write out that
 // script.
-// Questions from the page (the log, the take's state, drawings of the table and the take, whose
-// pitch is kept per quantum while it records, in storage taken once) carry an id and are
-// answered from the port's handler. A file is never parsed here: the page works a load out on its
-// own instance and sends the finished table, slice by slice (load-room, load-part, each copied
-// between two quanta while the table before plays on), then the load, which adopts it whole.
-// process() only renders into the module's fixed frames, mixes in the take being played back and
-// copies samples out: it neither allocates nor posts.
+// Questions from the page (the log, the take's and the loop's state, drawings of the table, the
+// take and the loop, whose pitches are kept per quantum while they record, in storage taken once)
+// carry an id and are answered from the port's handler. A file is never parsed here: the page
+// works a load out on its own instance and sends the finished table, slice by slice (load-room,
+// load-part, each copied between two quanta while the table before plays on), then the load,
+// which adopts it whole.
+// The engine mixes the loop and the take's playback into its frames itself, so process() only
+// renders into the module's fixed frames and copies samples out: it neither allocates nor posts.
+import { LoopLayers } from './layers.js';
 import createTonvarel from './tonvarel.js';
 
 const TAKE_SAMPLES = 2_646_000;  // 60 s of mono at 44,100 Hz, as the engine's take holds
+// The loop's controls, as the page names them, and the module's calls for them.
+const LOOP_CALLS = { 'loop': '_tv_loop', 'loop-stop': '_tv_loop_stop',
+                     'loop-undo': '_tv_loop_undo', 'loop-clear': '_tv_loop_clear' };
 const QUANTUM = 128;  // frames of the take a contour slot stands for
 const VOICES = 10;  // as the engine has
 const LOG_LIMIT = 200_000;  // events; a longer session stops logging rather than grow without end
@@ -59,10 +64,9 @@ class TonvarelProcessor extends AudioWorkletProcessor {
     this.log = [];
     this.prepared = 0;  // where the table of a load being handed over goes, in bytes
     this.preparedBytes = 0;
-    // The take played back: copied here when asked for, mixed into the output sample by sample.
-    this.playback = new Int16Array(TAKE_SAMPLES);
-    this.playLength = 0;
-    this.playAt = 0;
+    this.looper = false;  // the engine had the loop's storage
+    this.layers = new LoopLayers(VOICES);
+    this.saving = null;  // what a save under way writes ('take' or 'loop'), for its message boxes
     // The voices' pitches while the take records, one slot a quantum of it (0 where a voice's key
     // was off), in the take's own order: slot k stands for its samples from k * QUANTUM on and
     // holds VOICES pitches, voice 0 first.
@@ -82,14 +86,17 @@ class TonvarelProcessor extends AudioWorkletProcessor {
     const module = await createTonvarel({
       wasmBinary: wasm,
       locateFile: (name) => name,  // a worklet has no URL; the bytes are already here
-      showMessage: (text, caption) => this.port.postMessage({ type: 'message', text, caption }),
+      showMessage: (text, caption) => this.port.postMessage({ type: 'message', text, caption,
+                                                              what: this.saving }),
       print: (line) => this.port.postMessage({ type: 'print', line }),
       printErr: (line) => this.port.postMessage({ type: 'print', line }),
     });
     this.base = module._tv_start() >> 1;
     this.maxFrames = module._tv_max_frames();
     this.module = module;
-    this.port.postMessage({ type: 'ready' });
+    this.looper = module._tv_looper_available() === 1;
+    this.port.postMessage({ type: 'ready', looper: this.looper,
+                            playback: module._tv_playback_available() === 1 });
     this.postVoice(null, false);
     const waiting = this.waiting;
     this.waiting = null;
@@ -120,8 +127,18 @@ class TonvarelProcessor extends AudioWorkletProcessor {
           recording: m._tv_take_recording() === 1,
           length: m._tv_take_length() / 2,
           wrapped: m._tv_take_wrapped() === 1,
-          playing: this.playAt < this.playLength,
+          playing: m._tv_take_playing() === 1,
+          playback: m._tv_playback_available() === 1,
+          loop: this.looper ? {
+            state: m._tv_loop_state(), position: m._tv_loop_position(),
+            length: m._tv_loop_length(), undoable: m._tv_loop_undoable() === 1,
+            revision: this.layers.revision,
+          } : null,
         };
+      case 'loop-lane': {  // the layers over what the loop holds so far
+        if (m === null || !this.looper) return { layers: [], columns: 0, voices: VOICES };
+        return this.layers.drawing(question.columns, m._tv_loop_byte_length() / 2);
+      }
       case 'load-room': {  // beside the active table, which plays on
         this.preparedBytes = 0;
         this.prepared = m === null ? 0 : m._tv_prepared_room(question.samples) >>> 0;
@@ -177,15 +194,19 @@ class TonvarelProcessor extends AudioWorkletProcessor {
         this.prepared = 0;
         this.preparedBytes = 0;
         break;
-      case 'save': this.save(); break;
+      case 'save': this.save('take'); break;
       case 'snap':
         if (m._tv_snap(event.scale, event.key) === 0) return;
         entry.scale = event.scale;
         entry.key = event.key;
         break;
       case 'builtin': m._tv_builtin(); break;
-      case 'play': this.play(); break;
-      case 'stop': this.playLength = 0; this.playAt = 0; break;
+      case 'play': m._tv_take_play(); break;
+      case 'stop': m._tv_take_stop(); break;
+      case 'loop': case 'loop-stop': case 'loop-undo': case 'loop-clear':
+        this.loopControl(event.type);
+        break;
+      case 'loop-save': this.save('loop'); break;
       default: return;
     }
     if ('x' in event) { entry.x = event.x; entry.y = event.y; }
@@ -218,23 +239,26 @@ class TonvarelProcessor extends AudioWorkletProcessor {
     this.port.postMessage({ type: 'notes', voices, notes });
   }
 
-  save() {
+  // The take's save or the loop's; their message boxes say which.
+  save(what) {
     const m = this.module;
-    const length = m._tv_save();
+    this.saving = what;
+    const length = what === 'loop' ? m._tv_loop_save() : m._tv_save();
+    this.saving = null;
     if (length === 0) return;
     const at = m._tv_saved_bytes();
     const bytes = m.HEAPU8.slice(at, at + length);
-    this.port.postMessage({ type: 'saved', bytes: bytes.buffer }, [bytes.buffer]);
+    this.port.postMessage({ type: 'saved', what, bytes: bytes.buffer }, [bytes.buffer]);
   }
 
-  // The take's samples as a save would write them, from their start.
-  play() {
+  // A loop control, and the layers drawn that follow it. With no looper it does nothing, as the
+  // engine does, and is logged all the same, as the renderer's line does nothing then either.
+  loopControl(type) {
     const m = this.module;
-    const count = m._tv_take_length() / 2;
-    const at = m._tv_take_bytes() >> 1;
-    this.playback.set(m.HEAP16.subarray(at, at + count));
-    this.playLength = count;
-    this.playAt = 0;
+    const before = m._tv_loop_state();
+    const undoable = m._tv_loop_undoable() === 1;
+    m[LOOP_CALLS[type]]();
+    this.layers.follow(before, m._tv_loop_state(), type === 'loop-undo' && undoable);
   }
 
   // The active table's name and a close-up of its waveform from the middle; `loaded` tells
@@ -269,22 +293,21 @@ class TonvarelProcessor extends AudioWorkletProcessor {
       const count = Math.min(this.maxFrames, left.length - from);
       const slot = m._tv_take_recording() === 1
           ? Math.floor(m._tv_take_length() / 2 / QUANTUM) % (this.contour.length / VOICES) : -1;
+      const loopState = this.looper ? m._tv_loop_state() : 0;
+      const layer = this.layers.at(loopState, this.looper ? m._tv_loop_position() : 0);
       m._tv_render_frames(count);
-      if (slot >= 0) {
-        for (let k = 0; k < VOICES; k++) this.contour[slot * VOICES + k] = m._tv_sounding_pitch(k);
+      if (slot >= 0 || layer >= 0) {
+        for (let k = 0; k < VOICES; k++) {
+          const pitch = m._tv_sounding_pitch(k);
+          if (slot >= 0) this.contour[slot * VOICES + k] = pitch;
+          if (layer >= 0) this.layers.keep(layer, loopState, k, pitch);
+        }
       }
       const samples = m.HEAP16;  // a new view only if memory grew since
       for (let i = 0; i < count; i++) {
         const k = this.base + 2 * i;
-        let l = samples[k];
-        let r = samples[k + 1];
-        if (this.playAt < this.playLength) {
-          const v = this.playback[this.playAt++];
-          l = Math.max(-32768, Math.min(32767, l + v));
-          r = Math.max(-32768, Math.min(32767, r + v));
-        }
-        left[from + i] = l * SCALE;
-        right[from + i] = r * SCALE;
+        left[from + i] = samples[k] * SCALE;
+        right[from + i] = samples[k + 1] * SCALE;
       }
     }
     this.frames += left.length;

@@ -1,6 +1,7 @@
 // The module's looper and playback calls, made as the worklet makes its calls, against the renderer
 // given the same session as a script: every frame, the saved loop and take, the message boxes,
-// and the looper's state as the page will read it.
+// and the looper's state as the page will read it. Then a voice made when the module's memory is
+// all taken: the maker answers out of memory, and the module goes on.
 //
 //   node tests/web/bindings.mjs --web build/web --render build/wasm/tonvarel-render
 import { spawnSync } from 'node:child_process';
@@ -155,5 +156,29 @@ if (run.status === 0) {
         `the message boxes: ${messages.length}, as the renderer shows them`);
 }
 fs.rmSync(dir, { recursive: true, force: true });
+
+// Two seconds of a 220 Hz tone, made into a voice with every byte of the module's memory taken
+// (it grows no further) but the recording's, and again once the memory is given back.
+const samples = 2 * 44100;
+const input = m._tv_voice_input(samples) >>> 0;
+const tone = new Float32Array(m.HEAPU8.buffer, input, samples);
+for (let i = 0; i < samples; i++) tone[i] = 0.5 * Math.sin(2 * Math.PI * 220 * i / 44100);
+const taken = [];
+for (let size = 1 << 30; size >= 16;) {
+  const at = m._malloc(size);
+  if (at) taken.push(at);
+  else size >>= 1;
+}
+let starved;
+try {
+  starved = m._tv_voice_make(samples, 44100);
+} catch (error) {
+  starved = `${error}`;
+}
+check(starved === 7 && m._tv_voice_wav_length() === 0,
+      `with no memory left the voice maker answers ${starved} (7: out of memory)`);
+for (const at of taken) m._free(at);
+check(m._tv_voice_make(samples, 44100) === 0 && m._tv_voice_wav_length() > 44,
+      'with the memory given back the same recording makes a voice');
 console.log(`bindings: ${failures === 0 ? 'all passed' : `${failures} failed`}`);
 process.exit(failures === 0 ? 0 : 1);

@@ -596,6 +596,65 @@ async function midiUnavailable({ browser, origin, engine }, check) {
   return {};
 }
 
+// The looper: a loop of about 2 s recorded while a note glides, a layer overdubbed and undone,
+// another overdubbed, and the take played back over the loop, by keys and buttons. The bar names
+// the overdub while it runs and the lane draws the layers that stay; every sample is
+// tonvarel-render's replay of the log, loop and playback included.
+async function looper({ browser, origin, dir }, check) {
+  const page = await browser.newPage();
+  await open(page, `${origin}/?lang=en&tap=20`);
+  const [a, b, c, d, e] = await pagePoints(page, [[100, 200], [130, 180], [160, 171],
+                                                  [120, 150], [200, 135]]);
+  const state = (s) => page.waitFor((x) => document.getElementById('loop').dataset.state === x, s);
+  const press = async (key, s) => {
+    await page.key('press', key);
+    await state(s);
+  };
+  await page.mouse('down', a);
+  await soundRuns(page);
+  await page.waitFor(() => !document.getElementById('cmd-loop').disabled);
+  await press('l', 'recording');
+  for (const p of [b, c]) {
+    await sleep(800);
+    await page.mouse('move', p);
+  }
+  await sleep(400);
+  await press('l', 'playing');
+  await page.mouse('up', c);
+  await sleep(300);
+  await press('l', 'overdub');
+  const marked = await page.evaluate(() => [document.getElementById('cmd-loop').dataset.next,
+                                            document.getElementById('loop').title]);
+  check(marked[0] === 'play' && /overdubbing/.test(marked[1]),
+        `while overdubbing the loop button says ${marked[0]} and the loop ${marked[1]}`);
+  await note(page, d, 600);
+  await press('l', 'playing');
+  await command(page, 'cmd-loop-undo');
+  await page.waitFor(() => document.getElementById('cmd-loop-undo').disabled);
+  await press('l', 'overdub');
+  await page.mouse('down', e);
+  await sleep(500);
+  await page.screenshot(path.join(dir, 'overdub.png'));
+  await page.mouse('up', e);
+  await press('l', 'playing');
+  await command(page, 'cmd-play');
+  await page.waitFor(() => document.getElementById('cmd-play').classList.contains('playing'));
+  await sleep(300);
+  await page.waitFor(() => document.getElementById('loop-lane').dataset.layers === '2');
+  await page.screenshot(path.join(dir, 'playing.png'));
+  await sleep(600);
+  const length = await page.evaluate(() => document.getElementById('loop-length').textContent);
+  const result = await compareWithRenderer(check, page, render, dir);
+  await checkProblems(check, page, 'the looper');
+  await page.close();
+  check(/^(1\.[6-9]|2\.\d) s$/.test(length), `the loop lasts ${length}, not about 2 s`);
+  if (!result) return {};
+  const controls = result.log.log.map((x) => x.type).filter((x) => /^loop|^play$/.test(x));
+  check(controls.join() === 'loop,loop,loop,loop,loop-undo,loop,loop,play',
+        `the looper's controls logged: ${controls}`);
+  return {};
+}
+
 const scenarios = [
   ['first visit', firstVisit],
   ['mouse, touch and keys, load, save', playLoadSave],
@@ -603,6 +662,7 @@ const scenarios = [
   ['MIDI in: a phrase from keyboards', midiPhrase],
   ['MIDI out: a glide as MPE and on one channel', midiOutGlide],
   ['MIDI refused or missing', midiUnavailable],
+  ['a loop, overdubs, undo and the take over it', looper],
   ['releases anywhere end the note', releasesAnywhere],
   ['resume after suspension', resumeAfterSuspension],
   ['offline', offline],

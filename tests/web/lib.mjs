@@ -140,7 +140,8 @@ const SCALES = ['chromatic', 'major', 'minor', 'major-pentatonic', 'minor-pentat
 const KEYS = ['C', 'C#', 'D', 'D#', 'E', 'F', 'F#', 'G', 'G#', 'A', 'A#', 'B'];
 
 // The log as a tonvarel-render script: each event after the frames rendered before it. `files`
-// maps each loaded name to a path; each save writes to the next of `saves`.
+// maps each loaded name to a path; each save, the take's or the loop's, writes to the next of
+// `saves`.
 export function logScript(log, { files = {}, saves = [] } = {}) {
   const lines = [];
   let frame = 0;
@@ -158,9 +159,9 @@ export function logScript(log, { files = {}, saves = [] } = {}) {
         if (!files[e.name]) throw new Error(`the log loads ${e.name}, a file not given`);
         lines.push(`load ${files[e.name]}`);
         break;
-      case 'save':
-        if (saved === saves.length) throw new Error('the log saves more takes than expected');
-        lines.push(`save ${saves[saved++]}`);
+      case 'save': case 'loop-save':
+        if (saved === saves.length) throw new Error('the log saves more files than expected');
+        lines.push(`${e.type === 'save' ? 'save' : 'loop save'} ${saves[saved++]}`);
         break;
       case 'snap':
         lines.push(e.scale < 0 ? 'snap off' : `snap ${SCALES[e.scale]} ${KEYS[e.key]}`);
@@ -169,8 +170,11 @@ export function logScript(log, { files = {}, saves = [] } = {}) {
       case 'midi':
         lines.push(`midi ${e.bytes.map((b) => b.toString(16).padStart(2, '0')).join(' ')}`);
         break;
-      case 'play': case 'stop':
-        throw new Error('a played take is mixed into the output: the log cannot be replayed');
+      case 'play': case 'stop': lines.push(`take ${e.type}`); break;
+      case 'loop': lines.push('loop'); break;
+      case 'loop-stop': case 'loop-undo': case 'loop-clear':
+        lines.push(e.type.replace('-', ' '));
+        break;
       default: lines.push(`${e.type} ${e.x} ${e.y}`);
     }
   }
@@ -178,13 +182,14 @@ export function logScript(log, { files = {}, saves = [] } = {}) {
   return lines.join('\n') + '\n';
 }
 
-// Renders the log in `dir`: the stream it should have played, the takes it saved and the
-// message boxes it showed (one line each), or the renderer's refusal.
+// Renders the log in `dir`: the stream it should have played, the files its saves wrote (a save
+// of nothing writes none) and the message boxes it showed (one line each), or the renderer's
+// refusal.
 export function renderLog(render, log, dir, files = {}) {
   fs.mkdirSync(dir, { recursive: true });
-  const count = log.log.filter((e) => e.type === 'save').length;
-  const saves = Array.from({ length: count },
-                           (_, i) => path.join(dir, `expected-take-${i + 1}.wav`));
+  const saving = log.log.filter((e) => e.type === 'save' || e.type === 'loop-save');
+  const saves = saving.map((e, i) => path.join(
+      dir, `expected-${e.type === 'save' ? 'take' : 'loop'}-${i + 1}.wav`));
   const script = path.join(dir, 'performance.txt');
   const streamPath = path.join(dir, 'expected-stream.wav');
   fs.writeFileSync(script, logScript(log, { files, saves }));
@@ -192,7 +197,7 @@ export function renderLog(render, log, dir, files = {}) {
   if (run.status !== 0) return { error: `tonvarel-render refused ${script}: ${run.stderr}` };
   return {
     stream: fs.readFileSync(streamPath),
-    saves: saves.map((file) => fs.readFileSync(file)),
+    saves: saves.filter((file) => fs.existsSync(file)).map((file) => fs.readFileSync(file)),
     messages: run.stderr.split('\n').filter(Boolean),
   };
 }

@@ -12,7 +12,7 @@ import { parseArgs } from 'node:util';
 
 import { launchChromiumProfile, puppeteerPage, serve } from './drivers.mjs';
 import { MIDI_STAND_IN } from './midi_standin.mjs';
-import { explain } from '../../web/texts.js';
+import { explain, texts } from '../../web/texts.js';
 import { barProblems, checkProblems, compareWithRenderer, dialogProblems, padDrawing, readPng,
          stereo22050u8, sungNote, tapped, writeWav } from './lib.mjs';
 
@@ -76,7 +76,7 @@ async function loadTimes(page) {
 
 // ---- The sound: the page's tap against tonvarel-render's replay of the worklet's log ----
 
-// What the worklet logged and played, where it cannot be replayed (a take played back mixes in).
+// What the worklet logged and played, for a look at the log beside the sound.
 async function soundOf(driver) {
   return { log: await driver.evaluate(() => window.tonvarel.log()), tap: await tapped(driver) };
 }
@@ -176,7 +176,7 @@ async function smallWindows(page) {
   for (const [width, height] of [[800, 600], [640, 560], [320, 568]]) {
     await page.setViewport({ width, height, deviceScaleFactor: 1, hasTouch: true });
     await sleep(100);
-    const { pad, panels, shown } = await page.evaluate(() => {
+    const { pad, panels, shown, bar } = await page.evaluate(() => {
       const box = (e) => e.getBoundingClientRect().toJSON();
       const sections = [...document.querySelectorAll('#panels > section')]
         .filter((e) => e.offsetParent !== null)
@@ -184,7 +184,8 @@ async function smallWindows(page) {
                        cut: e.scrollWidth > e.clientWidth + 1 ||
                             e.scrollHeight > e.clientHeight + 1 }));
       return { pad: box(document.getElementById('pad')),
-               panels: box(document.getElementById('panels')), shown: sections };
+               panels: box(document.getElementById('panels')), shown: sections,
+               bar: document.querySelector('.bar').offsetHeight };
     });
     const overlaps = (a, b) => a.left < b.right && b.left < a.right && a.top < b.bottom &&
                                b.top < a.bottom;
@@ -193,8 +194,8 @@ async function smallWindows(page) {
     check(shown[0]?.name === 'readout' && wrong.length === 0,
           `at ${width} x ${height} the panels show ${shown.map((e) => e.name).join(', ')}; ` +
           `cut or hidden: ${wrong.map((e) => e.name).join(', ')}`);
-    check(pad.width >= 0.7 * Math.min(width, height - 56),
-          `at ${width} x ${height} the pad is only ${pad.width} px wide`);
+    check(pad.width >= 0.65 * Math.min(width, height - bar),
+          `at ${width} x ${height} the pad is only ${pad.width} px wide under a ${bar} px bar`);
   }
 }
 
@@ -483,12 +484,14 @@ async function phone(browser, origin) {
   await page.setViewport({ width: 844, height: 390, deviceScaleFactor: 3, isMobile: true,
                            hasTouch: true });
   await sleep(200);
-  const [top, bottom, readout] = await page.evaluate(() => [
+  const [top, bottom, readout, bar] = await page.evaluate(() => [
     window.tonvarel.clientToPage(64, 64), window.tonvarel.clientToPage(320, 320),
-    document.getElementById('readout').getBoundingClientRect().toJSON()]);
-  check(bottom.y <= 390 && bottom.y - top.y >= 0.8 * 390 && readout.left > bottom.x &&
+    document.getElementById('readout').getBoundingClientRect().toJSON(),
+    document.querySelector('.bar').offsetHeight]);
+  check(bottom.y <= 390 && bottom.y - top.y >= 0.9 * (390 - bar) && readout.left > bottom.x &&
         readout.bottom <= 390, `turned sideways, the pad spans ${top.y.toFixed(1)} to ` +
-        `${bottom.y.toFixed(1)} px and the readout starts at (${readout.left}, ${readout.top})`);
+        `${bottom.y.toFixed(1)} px under a ${bar} px bar and the readout starts at ` +
+        `(${readout.left}, ${readout.top})`);
   await checkProblems(check, driver, 'the phone');
   await page.close();
   if (!sound) return;
@@ -630,9 +633,12 @@ async function takePlayback(browser, origin) {
   check(said === 'available', `with a take, Save is ${said}`);
   await command(page, '#cmd-save');
 
-  const saved = (await driver.nextDownload()).bytes;
+  const download = await driver.nextDownload();
+  const saved = download.bytes;
   await page.waitForFunction(() => !document.getElementById('cmd-play').disabled);
+  // The button shows the engine playing the take, and then done.
   await page.click('#cmd-play');
+  await page.waitForSelector('#cmd-play.playing');
   await page.waitForFunction(
       () => !document.getElementById('cmd-play').classList.contains('playing'),
       { timeout: 10_000 });
@@ -653,9 +659,12 @@ async function takePlayback(browser, origin) {
   check(line.length > 0.8 * await page.$eval('#take-wave', (c) => c.width) &&
         line[0] > line.at(-1) + 5, `the take's pitch line spans ${line.length} columns, ` +
         `from y ${line[0]?.toFixed(1)} to ${line.at(-1)?.toFixed(1)}`);
-  const { log, tap } = await soundOf(driver);
+  // The engine mixed the playback in: the renderer replays it, `take play` where it was pressed.
+  const result = await sameAsRenderer('take playback', driver, { downloads: [download] });
   await checkProblems(check, driver, 'the take');
   await page.close();
+  if (!result) return;
+  const { log, tap } = result;
 
   // From the play on, the tap is silence, the saved take's samples on both channels, silence.
   const take = Array.from({ length: (saved.length - 44) / 2 },
@@ -672,6 +681,87 @@ async function takePlayback(browser, origin) {
   check(take.length > 80_000 && wrong < 0 && tap.left.length > start + take.length,
         `the take played back (${take.length} samples from frame ${start}) differs at ${wrong}` +
         ` (tap ${tap.left.length}, play at ${from})`);
+}
+
+// ---- 8b: the looper on a phone and a desktop, in both languages: a loop recorded, a layer
+// overdubbed, pictures of both (looper-LANG-SIZE-overdub.png, -playing.png); the loop saved and
+// cleared after the page asked first. Every sample and the saved loop are the renderer's. ----
+
+async function looperOnPage(browser, origin) {
+  const sizes = { phone: { width: 390, height: 844, deviceScaleFactor: 2, isMobile: true,
+                           hasTouch: true },
+                  desktop: { width: 1440, height: 900, hasTouch: false } };
+  for (const lang of ['en', 'ja']) {
+    for (const [size, viewport] of Object.entries(sizes)) {
+      const { page, driver, at, cdp } = await openPage(browser, origin, `?lang=${lang}&tap=20`,
+                                                       viewport);
+      const name = `looper-${lang}-${size}`;
+      const phone = size === 'phone';
+      // A finger on a phone, the mouse on a desktop; the buttons as each reaches them.
+      const down = async ([x, y]) => {
+        if (phone) await touch(cdp, 'touchStart', [[1, at(x, y)]]);
+        else await page.mouse.move(at(x, y).x, at(x, y).y).then(() => page.mouse.down());
+      };
+      const move = async ([x, y]) => {
+        if (phone) await touch(cdp, 'touchMove', [[1, at(x, y)]]);
+        else await page.mouse.move(at(x, y).x, at(x, y).y);
+      };
+      const up = async () => (phone ? touch(cdp, 'touchEnd', []) : page.mouse.up());
+      const press = async (id) => (phone ? page.tap(id) : page.click(id));
+      const state = (s) => page.waitForFunction(
+          (x) => document.getElementById('loop').dataset.state === x, {}, s);
+      await down([150, 200]);
+      await up();
+      await page.waitForFunction(() => !document.getElementById('cmd-loop').disabled);
+      await press('#cmd-loop');
+      await state('recording');
+      await down([100, 220]);
+      for (const p of [[120, 200], [140, 190], [170, 180]]) {
+        await sleep(350);
+        await move(p);
+      }
+      await sleep(300);
+      await up();
+      await press('#cmd-loop');
+      await state('playing');
+      await press('#cmd-loop');
+      await state('overdub');
+      await down([220, 140]);
+      await sleep(700);
+      await page.screenshot({ path: path.join(out, `${name}-overdub.png`) });
+      await up();
+      await press('#cmd-loop');
+      await state('playing');
+      await page.waitForFunction(() => document.getElementById('loop-lane').dataset.layers === '2');
+      await sleep(600);
+      await page.screenshot({ path: path.join(out, `${name}-playing.png`) });
+      const downloads = [];
+      if (lang === 'en' && size === 'desktop') {
+        await press('#cmd-save-loop');
+        downloads.push(await driver.nextDownload());
+        const said = await page.$eval('dialog.message[open]', (b) => b.innerText);
+        check(said.includes('The loop is saved as a WAV file'), `saving the loop said ${said}`);
+        await page.click('dialog.message[open] .ok');
+        await press('#cmd-loop-clear');
+        await page.waitForSelector('#loop-confirm[open]');
+        await page.click('#loop-confirm-clear');
+        await state('empty');
+        check(await page.$eval('#cmd-save-loop', (b) => b.disabled),
+              'Save loop is offered with no loop');
+      }
+      const result = await sameAsRenderer(name, driver, { downloads });
+      await checkProblems(check, driver, name);
+      await page.close();
+      if (!result) continue;
+      for (const { name: file } of downloads) {
+        check(/^tonvarel-loop-\d{8}-\d{6}\.wav$/.test(file), `the loop saved as ${file}`);
+      }
+      const kinds = result.log.log.map((e) => e.type).filter((e) => e.startsWith('loop'));
+      const expected = ['loop', 'loop', 'loop', 'loop', ...downloads.length ? ['loop-save',
+                                                                              'loop-clear'] : []];
+      check(kinds.join() === expected.join(), `${name}: the looper's controls logged: ${kinds}`);
+    }
+  }
 }
 
 // ---- 9: the worklet fails to load; the next gesture starts it again ----
@@ -705,6 +795,140 @@ async function workletRestart(browser, origin) {
       (p) => !/worklet\.js|the worklet did not load/.test(p));
   check(unexpected.length === 0, `the restart: ${unexpected.join('; ')}`);
   await page.close();
+}
+
+// ---- 9b: the worklet stops while a loop plays: the next gesture starts a new engine, and the page
+// says the loop was lost; the new engine's loop is empty and its sound the renderer's ----
+
+// The page's worklet as served, with `change` made to its text: a test's way into the audio
+// thread, where no page script reaches.
+async function servedWorklet(page, change) {
+  const source = fs.readFileSync(path.join(path.resolve(args.web), 'worklet.js'), 'utf8');
+  await page.setBypassServiceWorker(true);  // the worker of an earlier page would answer
+  await page.setRequestInterception(true);
+  page.on('request', (r) => {
+    if (new URL(r.url()).pathname === '/worklet.js') {
+      r.respond({ status: 200, contentType: 'text/javascript', body: change(source) });
+    } else {
+      r.continue();
+    }
+  });
+}
+
+async function loopLostInRestart(browser, origin) {
+  // The processor throws once, half a second into the loop's playing.
+  const failing = (source) => `
+    const register = registerProcessor;
+    globalThis.registerProcessor = (name, Processor) => register(name, class extends Processor {
+      process(inputs, outputs) {
+        const m = this.module;
+        if (!globalThis.stopped && m && m._tv_loop_state() === 2 && m._tv_loop_position() > 22050) {
+          globalThis.stopped = true;
+          throw new Error('stopped by the test');
+        }
+        return super.process(inputs, outputs);
+      }
+    });
+    ${source}`;
+  const { page, driver, at } = await openPage(browser, origin, '?lang=en&tap=10', {},
+                                              (p) => servedWorklet(p, failing));
+  await page.mouse.move(at(150, 150).x, at(150, 150).y);
+  await page.mouse.down();
+  await page.waitForFunction(() => !document.getElementById('cmd-loop').disabled);
+  await page.keyboard.press('l');
+  await sleep(600);
+  await page.keyboard.press('l');
+  await page.mouse.up();
+  await page.waitForSelector('#hint[data-reason=worklet]:not([hidden])');
+  await page.mouse.move(at(120, 200).x, at(120, 200).y);
+  await page.mouse.down();
+  await page.waitForSelector('body[data-engine=ready]');
+  const said = await (await page.waitForSelector('dialog.message[open]'))
+      .evaluate((b) => b.innerText);
+  check(said.includes('The loop was lost'), `after the restart the page said ${said}`);
+  await sleep(300);
+  await page.mouse.up();
+  await sleep(200);
+  check(await page.$eval('#loop', (e) => e.dataset.state) === 'empty' &&
+        await page.$eval('#cmd-loop-clear', (b) => b.disabled), 'the new engine shows a loop');
+  const result = await sameAsRenderer('loop lost in a restart', driver);
+  const unexpected = (await driver.problems()).filter(
+      (p) => !/stopped by the test|the processor stopped/.test(p));
+  check(unexpected.length === 0, `the restart: ${unexpected.join('; ')}`);
+  await page.close();
+  if (result) {
+    check(result.log.log.every((e) => !e.type.startsWith('loop')),
+          'the new engine\'s log holds loop controls');
+  }
+}
+
+// ---- 9c: no room for the looper: the engine's storage cannot be had, the page says so once and
+// offers no looper; the bar, the take and the pad stay as they were ----
+
+async function noRoomForLooper(browser, origin) {
+  // Before the engine starts, the worklet's module memory is taken up but for room for the take
+  // and the tone table: the loop's and the playback's storage cannot be had.
+  const starved = (source) => source.replace(
+      "import createTonvarel from './tonvarel.js';", `
+    import createModule from './tonvarel.js';
+    async function createTonvarel(options) {
+      const m = await createModule(options);
+      const start = m._tv_start;
+      m._tv_start = () => {
+        const taken = [];
+        for (let size = 1 << 30; size >= 1 << 12;) {
+          const at = m._malloc(size);
+          if (at) taken.push([at, size]);
+          else size >>= 1;
+        }
+        for (let room = 0; room < 6e6 && taken.length > 0;) {
+          const [at, size] = taken.pop();
+          m._free(at);
+          room += size;
+        }
+        return start();
+      };
+      return m;
+    }`);
+  for (const lang of ['en', 'ja']) {
+    const { page, driver, at } = await openPage(browser, origin, `?lang=${lang}&tap=10`,
+                                                { width: 390, height: 844 },
+                                                (p) => servedWorklet(p, starved));
+    await page.mouse.move(at(150, 150).x, at(150, 150).y);
+    await page.mouse.down();
+    const said = await (await page.waitForSelector('dialog.message[open]'))
+        .evaluate((b) => b.innerText);
+    await sleep(300);
+    await page.mouse.up();
+    const { text } = texts[lang].looper.unavailable;
+    check(said.includes(text), `${lang}: with no room for the looper the page said ${said}`);
+    await page.click('dialog.message[open] .ok');
+    await sleep(200);
+    const shown = await page.evaluate(() => [
+      document.getElementById('looper').checkVisibility(),
+      document.getElementById('loop-view').checkVisibility(),
+      document.querySelectorAll('dialog.message').length]);
+    check(JSON.stringify(shown) === '[false,false,0]',
+          `${lang}: looper shown, lane shown, boxes open: ${shown}`);
+    // The bar as it was before there was a looper: its row gone, every control whole.
+    const wrong = await barProblems(page);
+    const [bar, withLooper] = await page.evaluate(() => {
+      const [b, g] = [document.querySelector('.bar'), document.getElementById('looper')];
+      const without = b.offsetHeight;
+      g.hidden = false;
+      const with_ = b.offsetHeight;
+      g.hidden = true;
+      return [without, with_];
+    });
+    check(wrong.length === 0 && bar < withLooper,
+          `${lang}: the bar is ${bar} px high (${withLooper} px with the looper) ` +
+          wrong.join('; '));
+    await page.keyboard.press('l');  // no looper: the key does nothing
+    await sleep(200);
+    await sameAsRenderer(`no looper ${lang}`, driver);
+    await checkProblems(check, driver, `no room for the looper (${lang})`);
+    await page.close();
+  }
 }
 
 // ---- 10: what is held when the page is hidden is let go, as a release would ----
@@ -809,8 +1033,9 @@ const SIZES = [[320, 568], [360, 740], [390, 844], [412, 915], [568, 320], [740,
                [1280, 720], [1440, 900], [1920, 1080]];
 
 // Every control of the bar, the looper's too, inside the viewport, reachable and whole, whatever
-// the loop button says; the menus' items as they drop down; a message box, the About box and the
-// recording dialog whole and on top. A picture of each size, and of each with a message box.
+// the loop button says; the menus' items as they drop down; a message box, the About box, the
+// recording dialog and the loop's clear dialog whole and on top. A picture of each size, and of
+// each with a dialog.
 async function layoutAtEverySize(browser, origin) {
   const dir = path.join(out, 'layout');
   fs.mkdirSync(dir, { recursive: true });
@@ -827,11 +1052,18 @@ async function layoutAtEverySize(browser, origin) {
       inputs: ['Digital Piano', 'USB MIDI Interface Port 1 (Keyboard Controller)', 'Drum Pads',
                'Wind Controller', 'Expression Pedal Box'],
       outputs: ['Synth Module', 'USB MIDI Interface Port 2 (Sound Module)'] });
-    const { page, driver, cdp } = await openPage(browser, origin, `?lang=${lang}`,
-                                                 { width: w0, height: h0 }, devices);
-    check(await page.$eval('#looper', (g) => g.hidden && !g.checkVisibility()),
-          'the looper\'s controls are shown before there is a looper');
-    await page.evaluate(() => { document.getElementById('looper').hidden = false; });
+    const { page, driver, cdp, at: client } = await openPage(browser, origin, `?lang=${lang}`,
+                                                             { width: w0, height: h0 }, devices);
+    check(await page.$eval('#looper', (g) => document.body.dataset.engine === 'ready' ||
+                                             !g.checkVisibility({ visibilityProperty: true })),
+          'the looper\'s controls are shown before the engine says there is a looper');
+    // A note starts the sound; the engine's looper is offered.
+    await page.mouse.click(client(150, 150).x, client(150, 150).y);
+    await page.waitForFunction(() => {
+      const g = document.getElementById('looper');
+      return document.body.dataset.engine === 'ready' &&
+             g.checkVisibility({ visibilityProperty: true });
+    });
     // The widest each state shows: a take that has wrapped, a loop of a minute overdubbed.
     const seconds = lang === 'ja' ? '秒' : 's';
     const widest = [{ id: 'take', data: { state: 'wrapped' } },
@@ -860,6 +1092,7 @@ async function layoutAtEverySize(browser, origin) {
         window.tonvarel.clientToPage(320, 0).x - window.tonvarel.clientToPage(64, 0).x]);
       await page.screenshot({ path: path.join(dir, `${lang}-${width}x${height}.png`) });
       await dialogsFit(page, cdp, file, at, path.join(dir, `${lang}-${width}x${height}`));
+      await clearAsksFirst(page, at, path.join(dir, `${lang}-${width}x${height}`));
       console.log(`  ${at}: the bar is ${bar} px high, the pad ${Math.round(side)} px wide`);
     }
     await checkProblems(check, driver, `the layout in ${lang}`);
@@ -867,7 +1100,9 @@ async function layoutAtEverySize(browser, origin) {
   }
 }
 
-// The looper's keys press its buttons where they are shown and enabled, and only there.
+// The looper's keys press its buttons where they are shown and enabled, and only there, and
+// reach the engine: L records, S stops (a loop of what was recorded), U has no overdub to undo,
+// C asks first, E saves the loop; L typed in a picker chooses in it. A loop is left, stopped.
 async function looperKeys(page) {
   await page.evaluate(() => {
     window.pressed = [];
@@ -875,12 +1110,42 @@ async function looperKeys(page) {
       b.addEventListener('click', () => window.pressed.push(b.id));
     }
   });
+  const state = (s) => page.waitForFunction(
+      (x) => document.getElementById('loop').dataset.state === x, {}, s);
   await page.focus('#pad');
-  for (const key of ['l', 's', 'u', 'c', 'e']) await page.keyboard.press(key);
+  await page.keyboard.press('l');
+  await state('recording');
+  await sleep(300);
+  await page.keyboard.press('s');
+  await state('stopped');
+  await page.keyboard.press('u');
+  await page.keyboard.press('c');
+  await page.waitForSelector('#loop-confirm[open]');
+  await page.keyboard.press('Escape');
+  await page.keyboard.press('e');
+  await page.waitForSelector('dialog.message[open]');
+  await page.click('dialog.message[open] .ok');
   await page.focus('#snap-key');  // typing in a picker chooses in it
   await page.keyboard.press('l');
   const pressed = await page.evaluate(() => window.pressed);
-  check(JSON.stringify(pressed) === '["cmd-loop"]', `the looper's keys pressed ${pressed}`);
+  check(JSON.stringify(pressed) ===
+        '["cmd-loop","cmd-loop-stop","cmd-loop-clear","cmd-save-loop"]',
+        `the looper's keys pressed ${pressed}`);
+  check(await page.$eval('#loop', (e) => e.dataset.state) === 'stopped',
+        'the loop did not stay after the clear was declined');
+}
+
+// Clearing a loop that holds something asks first, in a dialog whole on top; Escape keeps it.
+async function clearAsksFirst(page, at, pictures) {
+  await page.click('#cmd-loop-clear');
+  await page.waitForSelector('#loop-confirm[open]');
+  const wrong = await dialogProblems(page, '#loop-confirm');
+  check(wrong.length === 0, `${at}: ${wrong.join('; ')}`);
+  await page.screenshot({ path: `${pictures}-clear.png` });
+  await page.keyboard.press('Escape');
+  await page.waitForFunction(() => !document.getElementById('loop-confirm').open);
+  check(await page.$eval('#loop', (e) => e.dataset.state) === 'stopped',
+        `${at}: the loop went although the clear was declined`);
 }
 
 // A message box (the warning a file at another rate brings), the About box, the recording dialog
@@ -1185,7 +1450,10 @@ try {
                                   ['phone: touch, resume, cancel', phone],
                                   ['desktop: keys, snap', desktop],
                                   ['take meter, waveform, playback', takePlayback],
+                                  ['looper on a phone and a desktop', looperOnPage],
                                   ['worklet restart', workletRestart],
+                                  ['a loop lost in a worklet restart', loopLostInRestart],
+                                  ['no room for the looper', noRoomForLooper],
                                   ['hidden page lets go', hiddenLetsGo],
                                   ['a device at another rate', otherRate],
                                   ['a voice from the microphone', microphone],
