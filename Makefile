@@ -120,8 +120,7 @@ test-dist: dist native deps-e2e
 # browser engines (Chromium, Firefox, WebKit). Both suites run, whichever fails.
 test-wasm: wasm
 	@python3 tests/reference/compare.py --render $(WASM)/tonvarel-render
-	@node tests/web/module_midi.mjs --web $(WEB) --render $(WASM)/tonvarel-render
-	@node tests/web/bindings.mjs --web $(WEB) --render $(WASM)/tonvarel-render
+	@node tests/web/module.mjs --web $(WEB) --render $(WASM)/tonvarel-render
 test-web: web native deps-web-test
 	@status=0; \
 	node tests/web/run.mjs --web $(WEB) --render $(RENDER) --out $(BUILD)/web-test || status=1; \
