@@ -1,11 +1,11 @@
 // The main window: the pitch pad, its semitone scale and the menu commands. The pad's rules live
-// in instrument/pad, shared with the headless renderer; this file only turns messages into calls on it
-// and draws.
+// in instrument/pad, shared with the headless renderer; this file only turns messages into calls on
+// it and draws.
 #include "app/pitch_pad_window.h"
 
 #include "app/about_box.h"
-#include "instrument/pad.h"
 #include "app/shell.h"
+#include "instrument/pad.h"
 #include "resource.h"
 #include "wavfile/take_export.h"
 #include "wavfile/wav_import.h"

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <vector>
 
-#include "instrument/pad.h"
 #include "engine/take.h"
 #include "engine/tone_table.h"
 #include "engine/voice.h"
+#include "instrument/pad.h"
 
 namespace tonvarel {
 namespace {
