@@ -171,8 +171,22 @@ function report(engine, { instrument, floor }) {
   }
 }
 
+// Headless Firefox now and then stops answering its automation in the middle of a run (a call
+// that never returns, seen on pages old and new): such a run is started afresh, at most twice.
+const ATTEMPTS = 3;
 try {
-  for (const engine of engines) await runEngine(engine);
+  for (const engine of engines) {
+    for (let attempt = 1; ; attempt++) {
+      try {
+        await runEngine(engine);
+        break;
+      } catch (error) {
+        if (attempt === ATTEMPTS || !/timed out/.test(error.message)) throw error;
+        console.log(`${engine}: the browser stopped answering (${error.message.split('\n')[0]}); ` +
+                    'measuring again');
+      }
+    }
+  }
 } finally {
   stopAll();
 }
