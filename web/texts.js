@@ -44,7 +44,7 @@ export const texts = {
       stop: ['停止', '停止'],
       undo: ['取り消し', '取消'],
       clear: ['消去', '消去'],
-      save: ['ループを保存', '保存'],
+      save: ['ループを保存', 'ループ保存'],
       // The loop's state, named in its title.
       states: { empty: '空', recording: '録音中', playing: '再生中', overdub: '重ね録り中',
                 stopped: '停止中' },
@@ -226,7 +226,7 @@ export const texts = {
       stop: ['Stop', 'Stop'],
       undo: ['Undo', 'Undo'],
       clear: ['Clear', 'Clear'],
-      save: ['Save loop', 'Save'],
+      save: ['Save loop', 'Save loop'],
       states: { empty: 'empty', recording: 'recording', playing: 'playing',
                 overdub: 'overdubbing', stopped: 'stopped' },
       confirm: { caption: 'Clear the loop', clear: 'Clear', cancel: 'Keep it',
